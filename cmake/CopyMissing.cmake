@@ -1,0 +1,21 @@
+# cmake -DSOURCE=dir -DDEST=dir -P CopyMissing.cmake
+# Copies every file of SOURCE into DEST unless DEST already has it; creates the
+# folders. Placeholder files named .keep are not copied.
+file(GLOB_RECURSE files RELATIVE ${SOURCE} ${SOURCE}/*)
+file(GLOB_RECURSE dirs LIST_DIRECTORIES true RELATIVE ${SOURCE} ${SOURCE}/*)
+file(MAKE_DIRECTORY ${DEST})
+foreach(d IN LISTS dirs)
+  if(IS_DIRECTORY ${SOURCE}/${d})
+    file(MAKE_DIRECTORY ${DEST}/${d})
+  endif()
+endforeach()
+foreach(f IN LISTS files)
+  get_filename_component(name ${f} NAME)
+  if(name STREQUAL ".keep")
+    continue()
+  endif()
+  if(NOT EXISTS ${DEST}/${f})
+    get_filename_component(dir ${DEST}/${f} DIRECTORY)
+    file(COPY ${SOURCE}/${f} DESTINATION ${dir})
+  endif()
+endforeach()

@@ -1,0 +1,42 @@
+# vexor_add_test(<name> SOURCES <files...> LIBS <targets...> [GUI] [LABELS <labels...>])
+# One GoogleTest executable, registered test by test with ctest.
+# GUI tests run on Qt's offscreen platform.
+function(vexor_add_test name)
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE vexor_settings ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    VEXOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    VEXOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  set(env "VEXOR_SOURCE_DIR=${PROJECT_SOURCE_DIR};VEXOR_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  if(T_GUI)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  set(labels ${T_LABELS})
+  if(T_GUI)
+    list(APPEND labels gui)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${env}" LABELS "${labels}" TIMEOUT 120)
+endfunction()
+
+# vexor_add_fuzzer(<name> SOURCE <file> LIBS <targets...>)
+# The target file defines LLVMFuzzerTestOneInput. Always builds replay_<name>,
+# which feeds every file of tests/fuzz/corpus/<name>/ through it as a ctest test;
+# with VEXOR_FUZZ (clang) it also builds the libFuzzer binary fuzz_<name>.
+function(vexor_add_fuzzer name)
+  cmake_parse_arguments(F "" "SOURCE" "LIBS" ${ARGN})
+  add_executable(replay_${name} ${F_SOURCE} ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+  target_link_libraries(replay_${name} PRIVATE vexor_settings ${F_LIBS} Threads::Threads)
+  add_test(NAME fuzz_corpus.${name}
+    COMMAND replay_${name} ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${name})
+  set_tests_properties(fuzz_corpus.${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+  if(VEXOR_FUZZ)
+    add_executable(fuzz_${name} ${F_SOURCE})
+    target_link_libraries(fuzz_${name} PRIVATE vexor_settings ${F_LIBS} Threads::Threads)
+    target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  endif()
+endfunction()

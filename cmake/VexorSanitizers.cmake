@@ -1,0 +1,21 @@
+# Sanitizers apply to every target, test framework included, so that
+# reports point into the project's code and not into an uninstrumented caller.
+if(VEXOR_ASAN AND VEXOR_TSAN)
+  message(FATAL_ERROR "VEXOR_ASAN and VEXOR_TSAN cannot be combined")
+endif()
+if(VEXOR_ASAN)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(VEXOR_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+if(VEXOR_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VEXOR_FUZZ needs clang: CC=clang CXX=clang++")
+  endif()
+  # Coverage for the fuzzer over all code; the fuzz_* binaries add the driver.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The in-memory INI reader of the language index and the language files.
+//  1. A missing file reads as an empty file; no error.
+//  2. Lines are taken as they stand, without trimming. Empty lines and lines
+//     whose first character is ";" are skipped. A line ends at CR LF, LF or CR.
+//  3. A line that starts with "[" and ends with "]" opens a section named by
+//     the text between them.
+//  4. Other lines belong to the section opened last; lines before the first
+//     section are dropped. A line without "=" is kept, with an empty key.
+//  5. Section names compare without regard to case; of two sections with one
+//     name only the first is found.
+//  6. A key is the text before the first "=" of a line, compared without
+//     regard to case and without trimming; the first matching line wins and
+//     its value is everything after that "=".
+namespace vexor {
+
+class TMemIniFile {
+public:
+    TMemIniFile() = default;
+    // Reads `path`. Throws vexor::Exception when the file exists but cannot be
+    // read (the caller turns that into its own message).
+    explicit TMemIniFile(const std::string& path);
+
+    static TMemIniFile fromText(std::string_view text);
+
+    bool hasSection(const std::string& section) const;
+    // The lines of the first section of that name, in file order.
+    std::vector<std::string> sectionLines(const std::string& section) const;
+    // Value of `key` in `section`, or `defaultValue`.
+    std::string readString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue = {}) const;
+
+private:
+    struct Section {
+        std::string name;
+        std::vector<std::string> lines;
+    };
+    void parse(std::string_view text);
+    const Section* findSection(const std::string& name) const;
+    std::vector<Section> m_sections;
+};
+
+// Key and value of one "key=value" line (the key is empty when there is no "=").
+std::string lineKey(const std::string& line);
+std::string lineValue(const std::string& line);
+// First line of `lines` whose key equals `key` without regard to case; its
+// value, or empty.
+std::string valueOfKey(const std::vector<std::string>& lines, const std::string& key);
+
+}  // namespace vexor

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+// Single instance: stands in for the named mutex "Vexor". An advisory lock
+// (flock, LOCK_EX|LOCK_NB) on "<runtime dir>/<name>.lock", where the runtime
+// dir is $XDG_RUNTIME_DIR, or a per-user folder under /tmp when it is unset.
+// The descriptor is close-on-exec, so programs the client starts never hold
+// it; the kernel drops the lock when the process dies.
+namespace vexor::platform {
+
+class SingleInstance {
+public:
+    // `lockDir` empty: the default runtime folder.
+    explicit SingleInstance(std::string name = "Vexor", std::string lockDir = {});
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // True when this process now holds the lock; false when another holds it.
+    bool tryAcquire();
+    void release();
+    bool held() const { return m_fd >= 0; }
+    const std::string& lockFilePath() const { return m_path; }
+
+private:
+    std::string m_path;
+    int m_fd = -1;
+};
+
+}  // namespace vexor::platform
