@@ -23,11 +23,16 @@ public:
     // language list empty.
     TLanguage(std::string langIndexFile, std::string langDir, MessageFunction showMessage = {});
 
-    // Replaces both tables with the sections of the named language's file.
+    // Replaces both tables with the sections "Texts" and "Errors" of the named
+    // language's file. Never throws: a name not in the index, a file that is
+    // missing or cannot be read, or a missing section gives empty tables.
     void LoadLanguage(const std::string& name);
     // True when the file that the index names for `name` exists in the folder.
+    // A name is looked up without regard to case; an index entry whose file
+    // name is not a plain name (platform::isPlainFileName: "../x", "a/b", "")
+    // counts as not installed, and LoadLanguage treats it like a missing file.
     bool LanguageInstalled(const std::string& name) const;
-    // The file name the index gives for `name` (empty when not listed).
+    // The file name the index gives for `name`, as written (empty when not listed).
     std::string LanguageFileName(const std::string& name) const;
 
     std::string Text(const std::string& key) const;       // section "Texts"
@@ -41,6 +46,9 @@ public:
     const std::string& LangDir() const { return m_langDir; }
 
 private:
+    // LangDir + the file name of `name`; empty when there is no usable file name.
+    std::string languagePath(const std::string& name) const;
+
     std::string m_langIndexFile;
     std::string m_langDir;
     TMemIniFile m_index;

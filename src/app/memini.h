@@ -17,14 +17,20 @@
 //     name only the first is found.
 //  6. A key is the text before the first "=" of a line, compared without
 //     regard to case and without trimming; the first matching line wins and
-//     its value is everything after that "=".
+//     its value is everything after that "=". A line without "=" is never
+//     found by a lookup.
+// Case is folded for ASCII letters only; bytes above 127 must match exactly.
+// A UTF-8 byte-order mark at the very start of the text is dropped. NUL bytes
+// and overlong lines are kept as they stand.
 namespace vexor {
 
 class TMemIniFile {
 public:
     TMemIniFile() = default;
-    // Reads `path`. Throws vexor::Exception when the file exists but cannot be
-    // read (the caller turns that into its own message).
+    // Reads `path` (through platform::resolvePath, so the case of folder names
+    // does not matter). Throws vexor::Exception "Unable to read <path>" when
+    // something exists at the path but cannot be read as a file (a folder, no
+    // read permission); the caller turns that into its own message.
     explicit TMemIniFile(const std::string& path);
 
     static TMemIniFile fromText(std::string_view text);
@@ -46,7 +52,7 @@ private:
     std::vector<Section> m_sections;
 };
 
-// Key and value of one "key=value" line (the key is empty when there is no "=").
+// Key and value of one "key=value" line (both empty when there is no "=").
 std::string lineKey(const std::string& line);
 std::string lineValue(const std::string& line);
 // First line of `lines` whose key equals `key` without regard to case; its

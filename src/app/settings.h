@@ -14,10 +14,17 @@ namespace vexor {
 inline constexpr const char* SettingsFileName = "settings.ini";
 inline constexpr const char* SettingsSection = "Settings";
 
-// Integer conversion of a settings text: signed 32-bit decimal; a leading "$"
-// marks hexadecimal, and so does "0x"/"0X" on a text longer than two
-// characters. Empty or unconvertible text gives `defaultValue`.
+// Integer conversion of a settings text: signed 32-bit decimal with an
+// optional "+" or "-"; a leading "$" marks hexadecimal, and so does "0x"/"0X"
+// on a text longer than two characters (hex digits in either case, no sign).
+// Hexadecimal values are 32-bit patterns: "$FFFFFFFF" is -1, "$80000000" is
+// INT32_MIN; more than 32 bits is out of range. Blanks anywhere are not
+// accepted (the profile reader has already trimmed the value). Empty,
+// out-of-range or unconvertible text ("10s", "1 2", "0x") gives `defaultValue`.
 std::int32_t settingsToInt(const std::string& text, std::int32_t defaultValue);
+
+// AppDir + "settings.ini".
+std::string settingsFilePath(const Constants& c);
 
 // The values that belong to the main window rather than the shared state.
 struct WindowSettings {
@@ -30,17 +37,28 @@ struct WindowSettings {
 // AutoConnect, Banners, Logs, BannerPocitadlo, Rotation, StartUps) and returns
 // the window's values. Does not increment StartUps; the caller does that after
 // applying the window's part. Missing file, section or key: the defaults.
+// Banners and Logs are read in whole 6-character chunks; slots past the last
+// whole chunk keep their values, and a Logs chunk that is not six hex digits
+// (either case; no sign, prefix or blank) gives 0. Never throws for what the
+// file holds; BannerPocitadlo is taken as it stands (the rotation copes with
+// values outside 0..9).
 WindowSettings ReadSettings(Constants& c);
 
-// Writes every key in the fixed order, one write each. Throws vexor::Exception
-// "Unable to write to %s" when a write fails. Counters above FFFFFF are stored
-// as FFFFFF, since the format has six digits per slot.
+// Writes every key in the fixed order (Language, ProxyName, ProxyPort,
+// ProxyUser, ProxyPass, Install, AutoConnect, Banners, Logs, Rotation,
+// BannerPocitadlo, StartUps, Left, Top), each at once through
+// platform::profileWriteString. Throws vexor::Exception "Unable to write to %s"
+// when a write fails; the keys written before it stay written. Counters above
+// FFFFFF are stored as FFFFFF and negative ones as 000000, since the format
+// has six digits per slot.
 void WriteSettings(const Constants& c, const WindowSettings& window);
 
 // Helpers shared with the server protocol.
 std::string joinBannerIds(const Constants& c);
-// Each counter as upper-case hex, zero-padded to 6 digits; `clampToSixDigits`
-// holds counters above FFFFFF at FFFFFF (settings) instead of widening (LOG).
+// A counter as upper-case hex, zero-padded to 6 digits. `clampToSixDigits`
+// (settings) holds counters above FFFFFF at FFFFFF and negative ones at
+// 000000; without it (LOG) a larger value widens ("1000000") and a negative
+// one is its 32-bit pattern ("FFFFFFFF" for -1).
 std::string formatCounter(std::int32_t value, bool clampToSixDigits);
 
 }  // namespace vexor
