@@ -1,6 +1,7 @@
 #pragma once
 // Developers: read DEVELOPERS.md at the top of the tree before changing this unit.
 
+#include <cstddef>
 #include <string>
 
 // Profile INI functions: read or write one value of an INI file by section and
@@ -19,14 +20,36 @@ namespace vexor::platform {
 inline constexpr std::size_t ProfileBufferSize = 2048;
 
 // The value of `key` in `section` of `file`, trimmed and cut to 2047
-// characters; `defaultValue` when the file, the section or the key is missing.
-// Never throws for a missing or unreadable file.
+// characters; `defaultValue` (trailing blanks removed, cut the same way) when
+// the file, the section or the key is missing. Never throws. Lines end in LF,
+// CR LF or CR; a UTF-8 byte-order mark is skipped; lines starting with ";"
+// are comments; "[name]" ends at the last "]"; "key=value" splits at the first
+// "=". With duplicate sections or keys, the first key in file order counts.
+// Surrounding quotes are not removed (unlike the platform) so that every
+// value written reads back.
 std::string profileReadString(const std::string& section, const std::string& key,
                               const std::string& defaultValue, const std::string& file);
 
 // Sets `key` in `section` of `file` to `value`. Throws vexor::Exception
-// "Unable to write to %s" (with the path) when the file cannot be written.
+// "Unable to write to %s" (with the path) when the file cannot be written; the
+// file is then unchanged. A CR, LF or NUL inside `value` is stored as a blank
+// (it would start a new line); blanks at either end of `value` are written but
+// trimmed on read, as the platform does. Section and key names are trimmed; an
+// empty name, a key holding "=" or starting with ";" or "[", or a name holding
+// CR, LF or NUL cannot be stored and throws vexor::Exception
+// "Invalid profile key name '%s'". A write that changes nothing does not touch
+// the file. The file's own line breaks (CR LF or LF) and byte-order mark are
+// kept; a new file uses LF.
 void profileWriteString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
+
+// The same two operations on the file's text in memory, for tests and fuzzing:
+// profileReadIn reads like profileReadString from `contents`; profileWriteIn
+// returns the new text that profileWriteString would store (throws only for a
+// name that cannot be stored).
+std::string profileReadIn(const std::string& section, const std::string& key,
+                          const std::string& defaultValue, const std::string& contents);
+std::string profileWriteIn(const std::string& section, const std::string& key,
+                           const std::string& value, const std::string& contents);
 
 }  // namespace vexor::platform

@@ -1,6 +1,8 @@
 #pragma once
 // Developers: read DEVELOPERS.md at the top of the tree before changing this unit.
 
+#include "platform/regfile.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +25,9 @@
 // and hold an advisory lock (flock on "<file>.lock") across read-modify-write,
 // so concurrent writers lose nothing. A file that cannot be parsed in part is
 // read as far as it makes sense: malformed lines are skipped, never fatal.
+// Reads never throw for a missing or unreadable file (it reads as empty).
+// Not thread-safe for one object from several threads; several objects or
+// processes on one file are fine.
 namespace vexor::platform {
 
 class Registry {
@@ -52,9 +57,14 @@ public:
 
     // Writes a string value; creates the key (and its parents) when missing.
     // Throws vexor::Exception "Unable to write to %s" when the file cannot be
-    // written.
+    // written, "Invalid registry key '%s'" for a key holding CR, LF or NUL.
+    // The registry folder is created (mode 0700) and a new file gets mode 0600.
     void writeString(const std::string& key, const std::string& name, const std::string& value);
+    // Like writeString, but only when the value does not exist yet (of any
+    // type), checked and written under the lock. True when it was written.
+    bool writeStringIfMissing(const std::string& key, const std::string& name, const std::string& value);
 
+    // The edits below throw like writeString.
     // Creates the key (and its parents). Returns false when it existed already.
     bool createKey(const std::string& key);
     // Deletes the key with all its subkeys and values. False when missing.
@@ -62,15 +72,22 @@ public:
     // Deletes one value. False when missing.
     bool deleteValue(const std::string& key, const std::string& name);
 
-    struct Value {
-        std::string name;
-        std::string type;  // "REG_SZ", "REG_DWORD", "REG_BINARY", ...
-        std::string data;  // the text, or the raw text after "dword:" / "hex:"
-    };
+    // name ("" for the default value), type ("REG_SZ", "REG_DWORD",
+    // "REG_BINARY", ...) and data (the text, or the raw text after "dword:" /
+    // "hex:"); see regfile.h.
+    using Value = RegValue;
     // Every value of the key, in file order (empty when the key is missing).
     std::vector<Value> values(const std::string& key) const;
 
+    // The whole file as it is now (an empty registry when it is missing).
+    RegFile read() const;
+
 private:
+    // Runs `edit` on the file's current contents under the lock and stores the
+    // result when `edit` returns true.
+    template <typename Edit>
+    bool modify(Edit&& edit);
+
     std::string m_filePath;
 };
 

@@ -12,13 +12,21 @@ namespace vexor::platform {
 
 class SingleInstance {
 public:
-    // `lockDir` empty: the default runtime folder.
+    // `lockDir` empty: the default runtime folder ($XDG_RUNTIME_DIR when it is
+    // an absolute path, else /tmp/vexor-<uid>, created 0700 and refused when
+    // it is a symlink or not ours). Nothing is locked yet. Throws
+    // vexor::Exception when the fallback folder is unusable. A `name` that is
+    // not a plain file name is replaced by "Vexor".
     explicit SingleInstance(std::string name = "Vexor", std::string lockDir = {});
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // True when this process now holds the lock; false when another holds it.
+    // True when this object now holds the lock (also when it held it already);
+    // false when another process, or another object of this process, holds
+    // it. Never blocks. Throws vexor::Exception when the lock file cannot be
+    // created or locked for another reason (so a broken runtime folder is
+    // reported instead of being taken for a running instance).
     bool tryAcquire();
     void release();
     bool held() const { return m_fd >= 0; }

@@ -1,0 +1,94 @@
+#include "platform/singleinstance.h"
+
+#include "platform/exception.h"
+#include "platform/fileops.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vexor::platform {
+
+namespace {
+
+// /tmp/vexor-<uid>, created 0700. Anyone may create a name under /tmp first,
+// so the folder is used only when it is a real folder (not a symlink) that
+// belongs to us; its mode is then tightened to 0700.
+std::string fallbackRuntimeDir()
+{
+    std::string folder = "/tmp/vexor-" + std::to_string(::getuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw Exception(formatMessage("Unable to create the folder %s", folder));
+    struct stat st;
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        throw Exception(formatMessage("Unsafe lock folder %s", folder));
+    if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
+        throw Exception(formatMessage("Unsafe lock folder %s", folder));
+    return folder;
+}
+
+std::string runtimeDir()
+{
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (xdg && xdg[0] == '/')
+        return xdg;
+    return fallbackRuntimeDir();
+}
+
+}  // namespace
+
+SingleInstance::SingleInstance(std::string name, std::string lockDir)
+{
+    if (!isPlainFileName(name))
+        name = "Vexor";
+    if (lockDir.empty())
+        lockDir = runtimeDir();
+    while (lockDir.size() > 1 && lockDir.back() == '/')
+        lockDir.pop_back();
+    m_path = lockDir + "/" + name + ".lock";
+}
+
+SingleInstance::~SingleInstance()
+{
+    release();
+}
+
+bool SingleInstance::tryAcquire()
+{
+    if (m_fd >= 0)
+        return true;
+    // O_CLOEXEC: a program started by the client must not inherit (and so
+    // keep holding) the lock after the client has ended. O_NOFOLLOW: a
+    // symlink planted under the lock's name is refused.
+    int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0)
+        throw Exception(formatMessage("Unable to create the lock file %s", m_path));
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        if (error == EINTR)
+            continue;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            return false;
+        throw Exception(formatMessage("Unable to lock %s", m_path));
+    }
+    m_fd = fd;
+    return true;
+}
+
+void SingleInstance::release()
+{
+    if (m_fd >= 0) {
+        // The file stays: removing it would let a third process lock a new
+        // file of the same name while a second still waits on the old one.
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+}  // namespace vexor::platform
