@@ -1,1 +1,352 @@
-// placeholder: to be written
+#include "dialogs/preferform.h"
+
+#include "dialogs/dialogtext.h"
+#include "dialogs/downloadlanguageform.h"
+#include "platform/exception.h"
+#include "platform/shellopen.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+namespace vexor {
+
+using dialogs::qtext;
+using dialogs::stdtext;
+
+namespace {
+
+constexpr const char* ProductKey = "Software\\Vexor";
+// The module's registry name as read, kept beside the shown text so that a
+// name that is not valid in the locale's encoding still writes to its own key.
+constexpr int RegistryNameRole = Qt::UserRole;
+
+std::string moduleKey(const std::string& name)
+{
+    return std::string(ProductKey) + "\\" + name;
+}
+
+// A flag value is on only when it is the string "Y". A missing value, another
+// text, or a value of another type (which the registry reports as an error)
+// is off.
+bool flagIsSet(const platform::Registry& registry, const std::string& key, const char* value)
+{
+    try {
+        const auto text = registry.findString(key, value);
+        return text && *text == "Y";
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void addModuleItem(QListWidget* list, const std::string& name, bool checked)
+{
+    auto* item = new QListWidgetItem(qtext(name), list);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    item->setData(RegistryNameRole, QByteArray::fromStdString(name));
+}
+
+bool isChecked(const QListWidget* list, int row)
+{
+    const auto* item = list->item(row);
+    return item && item->checkState() == Qt::Checked;
+}
+
+}  // namespace
+
+TPreferForm::TPreferForm(AppContext& app, QWidget* owner) : QDialog(owner), m_app(app)
+{
+    createControls();
+    setTabOrder();
+    if (m_app.GlobalLanguage) {
+        std::vector<std::string> names;
+        m_app.language().ListLanguages(&names);
+        for (const auto& name : names)
+            ComboBox1->addItem(qtext(name));
+    }
+    ComboBox1->setCurrentIndex(ComboBox1->count() > 0 ? 0 : -1);
+    ApplyTexts();
+}
+
+TPreferForm::~TPreferForm() = default;
+
+void TPreferForm::createControls()
+{
+    setObjectName(QStringLiteral("PreferForm"));
+    setWindowTitle(QStringLiteral("Preferences"));
+    setFixedSize(351, 281);
+    setSizeGripEnabled(false);
+
+    auto label = [this](const char* name, const char* text, int y) {
+        auto* l = new QLabel(QString::fromLatin1(text), this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(8, y, 153, 16);
+        return l;
+    };
+    auto edit = [this](const char* name, int y) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(8, y, 153, 21);
+        return e;
+    };
+
+    m_label1 = label("Label1", "Select language:", 8);
+    m_label2 = label("Label2", "Proxy server Address:", 56);
+    m_label3 = label("Label3", "Proxy server port:", 104);
+    m_label4 = label("Label4", "Proxy user:", 152);
+    m_label5 = label("Label5", "Proxy password:", 200);
+
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(false);
+    ComboBox1->setGeometry(8, 24, 153, 21);
+
+    m_edit1 = edit("Edit1", 72);
+    m_edit2 = edit("Edit2", 120);
+    m_edit3 = edit("Edit3", 168);
+    m_edit4 = edit("Edit4", 216);
+    m_edit4->setEchoMode(QLineEdit::Password);
+
+    m_checkBox1 = new QCheckBox(QStringLiteral("AutoConnect"), this);
+    m_checkBox1->setObjectName(QStringLiteral("CheckBox1"));
+    m_checkBox1->setGeometry(168, 24, 177, 17);
+
+    m_pageControl1 = new QTabWidget(this);
+    m_pageControl1->setObjectName(QStringLiteral("PageControl1"));
+    m_pageControl1->setGeometry(168, 48, 177, 190);
+    auto page = [this](const char* sheetName, const char* listName, const char* caption,
+                       QListWidget*& list) {
+        auto* sheet = new QWidget(m_pageControl1);
+        sheet->setObjectName(QString::fromLatin1(sheetName));
+        list = new QListWidget(sheet);
+        list->setObjectName(QString::fromLatin1(listName));
+        list->setGeometry(4, 4, 163, 154);
+        m_pageControl1->addTab(sheet, QString::fromLatin1(caption));
+        return sheet;
+    };
+    m_tabSheet1 = page("TabSheet1", "CheckListBox1", "Default", m_checkListBox1);
+    m_tabSheet2 = page("TabSheet2", "CheckListBox2", "Active", m_checkListBox2);
+    m_pageControl1->setCurrentIndex(1);
+
+    auto button = [this](const char* name, const char* text, int x) {
+        auto* b = new QPushButton(QString::fromLatin1(text), this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(x, 248, 65, 25);
+        // Enter in an edit does not confirm the dialog: only the buttons do.
+        b->setAutoDefault(false);
+        return b;
+    };
+    m_button1 = button("Button1", "OK", 168);
+    m_button2 = button("Button2", "Cancel", 244);
+
+    m_speedButton1 = new QToolButton(this);
+    m_speedButton1->setObjectName(QStringLiteral("SpeedButton1"));
+    m_speedButton1->setGeometry(320, 248, 25, 25);
+    m_speedButton1->setIcon(style()->standardIcon(QStyle::SP_MessageBoxQuestion));
+    m_speedButton1->setFocusPolicy(Qt::NoFocus);
+
+    connect(m_button1, &QPushButton::clicked, this, &TPreferForm::Button1Click);
+    connect(m_button2, &QPushButton::clicked, this, &TPreferForm::Button2Click);
+    connect(m_speedButton1, &QToolButton::clicked, this, &TPreferForm::SpeedButton1Click);
+}
+
+void TPreferForm::setTabOrder()
+{
+    const std::vector<QWidget*> order{ComboBox1, m_edit1,  m_edit2,     m_button1,     m_button2,
+                                      m_edit3,   m_edit4, m_checkBox1, m_pageControl1};
+    for (std::size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void TPreferForm::ApplyTexts()
+{
+    if (!m_app.GlobalLanguage)
+        return;
+    const TLanguage& lang = m_app.language();
+    const std::string caption = lang.Text("FPCaption");
+    if (caption.empty())
+        return;
+    setWindowTitle(qtext(caption));
+    m_label1->setText(qtext(lang.Text("FPLabel1")));
+    m_label2->setText(qtext(lang.Text("FPLabel2")));
+    m_label3->setText(qtext(lang.Text("FPLabel3")));
+    m_button1->setText(qtext(lang.Text("FPButton1")));
+    m_button2->setText(qtext(lang.Text("FPButton2")));
+    m_checkBox1->setText(qtext(lang.Text("AutoConnect")));
+    m_pageControl1->setTabText(0, qtext(lang.Text("Page1")));
+    m_pageControl1->setTabText(1, qtext(lang.Text("Page2")));
+}
+
+std::string TPreferForm::SelectedLanguage() const
+{
+    return ComboBox1->currentIndex() < 0 ? std::string() : stdtext(ComboBox1->currentText());
+}
+
+void TPreferForm::SelectLanguage(const std::string& name)
+{
+    ComboBox1->setCurrentIndex(ComboBox1->findText(qtext(name), Qt::MatchFixedString));
+}
+
+std::int32_t TPreferForm::ParsePort(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return 0;
+    const auto last = text.find_last_not_of(" \t");
+    const char* begin = text.data() + first;
+    const char* end = text.data() + last + 1;
+    if (*begin == '+' && end - begin > 1 && begin[1] != '-')
+        ++begin;
+    std::int32_t value = 0;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    return (ec == std::errc() && ptr == end) ? value : 0;
+}
+
+void TPreferForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TPreferForm::FormShow()
+{
+    const ProxySettings proxy = m_app.c.Proxy();
+    m_edit1->setText(qtext(proxy.ProxyName));
+    SavedLanguageIndex = ComboBox1->currentIndex();
+    m_edit2->setText(QString::number(proxy.ProxyPort));
+    m_edit3->setText(qtext(proxy.ProxyUser));
+    m_edit4->setText(qtext(proxy.ProxyPass));
+    m_checkBox1->setChecked(m_app.c.AutoConnect);
+    fillModuleLists();
+}
+
+void TPreferForm::fillModuleLists()
+{
+    m_checkListBox1->clear();
+    m_checkListBox2->clear();
+    std::vector<std::string> names;
+    try {
+        names = m_app.registry.subKeyNames(ProductKey);
+    } catch (const std::exception&) {
+        // An unreadable registry lists no modules.
+    }
+    for (const auto& name : names) {
+        const std::string key = moduleKey(name);
+        if (!m_app.registry.keyExists(key))
+            continue;
+        addModuleItem(m_checkListBox1, name, flagIsSet(m_app.registry, key, "Default"));
+        addModuleItem(m_checkListBox2, name, flagIsSet(m_app.registry, key, "Active"));
+    }
+}
+
+void TPreferForm::Button1Click()
+{
+    // An error ends the handler with a message, as for any event handler; the
+    // dialog then stays open.
+    try {
+        m_app.c.AutoConnect = m_checkBox1->isChecked();
+        switchLanguage();
+        storeProxy();
+        if (SetProxyParametersForOpenModules)
+            SetProxyParametersForOpenModules();
+        if (const auto error = writeModuleFlags()) {
+            QMessageBox::warning(this, windowTitle(), qtext(*error));
+            return;
+        }
+    } catch (const std::exception& e) {
+        QMessageBox::warning(this, windowTitle(), qtext(e.what()));
+        return;
+    }
+    accept();
+}
+
+bool TPreferForm::switchLanguage()
+{
+    // No selection (the stored language matched no entry): keep the current
+    // language rather than asking the server for a language without a name.
+    if (ComboBox1->currentIndex() < 0)
+        return false;
+    const std::string name = SelectedLanguage();
+    if (m_app.language().LanguageInstalled(name)) {
+        loadLanguage(name);
+        return true;
+    }
+    // The download dialog reads the wanted language from ComboBox1. The
+    // language object may be replaced while it runs (a finished sync), so it
+    // is looked up afresh afterwards, and a file that is still missing is
+    // never switched to.
+    auto* download = m_app.downloadLanguageForm;
+    if (download && download->exec() == QDialog::Accepted && m_app.language().LanguageInstalled(name)) {
+        loadLanguage(name);
+        return true;
+    }
+    ComboBox1->setCurrentIndex(SavedLanguageIndex);
+    return false;
+}
+
+void TPreferForm::loadLanguage(const std::string& name)
+{
+    m_app.language().LoadLanguage(name);
+    ApplyTexts();
+    if (MainApplyTexts)
+        MainApplyTexts();
+}
+
+void TPreferForm::storeProxy()
+{
+    ProxySettings proxy;
+    proxy.ProxyName = stdtext(m_edit1->text());
+    proxy.ProxyUser = stdtext(m_edit3->text());
+    proxy.ProxyPass = stdtext(m_edit4->text());
+    proxy.ProxyPort = ParsePort(stdtext(m_edit2->text()));
+    m_app.c.SetProxy(proxy);
+}
+
+std::optional<std::string> TPreferForm::writeModuleFlags()
+{
+    std::optional<std::string> firstError;
+    const int count = std::min(m_checkListBox1->count(), m_checkListBox2->count());
+    for (int k = 0; k < count; ++k) {
+        const std::string key =
+            moduleKey(m_checkListBox2->item(k)->data(RegistryNameRole).toByteArray().toStdString());
+        // A module whose key cannot be written keeps its old values; the
+        // others are still written.
+        try {
+            if (!m_app.registry.keyExists(key))
+                continue;
+            m_app.registry.writeString(key, "Default", isChecked(m_checkListBox1, k) ? "Y" : "N");
+            m_app.registry.writeString(key, "Active", isChecked(m_checkListBox2, k) ? "Y" : "N");
+        } catch (const std::exception& e) {
+            if (!firstError)
+                firstError = e.what();
+        }
+    }
+    return firstError;
+}
+
+void TPreferForm::Button2Click()
+{
+    ComboBox1->setCurrentIndex(SavedLanguageIndex);
+    reject();
+}
+
+void TPreferForm::SpeedButton1Click()
+{
+    platform::openUrl("http://" + m_app.c.WebHost + "/faq");
+}
+
+}  // namespace vexor

@@ -2,12 +2,28 @@
 
 // CONTRACT: the main window relies on ComboBox1 (the language selection of the
 // whole program), ApplyTexts() and showing the dialog modally with exec().
+//
+// The preferences dialog: language, proxy settings, AutoConnect and the
+// modules' "Default" / "Active" registry flags. GUI thread only. Created once
+// by the main window and owned by it.
 
 #include "app/appcontext.h"
 
 #include <QDialog>
 
+#include <functional>
+#include <optional>
+#include <string>
+
+class QCheckBox;
 class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+class QToolButton;
+class QWidget;
 
 namespace vexor {
 
@@ -19,6 +35,9 @@ public:
     TPreferForm(AppContext& app, QWidget* owner);
     ~TPreferForm() override;
 
+    // Replaces the captions with the current language's texts; changes nothing
+    // when the language has no "FPCaption". Label4, Label5 and SpeedButton1
+    // keep their design texts.
     void ApplyTexts();
 
     // The language list: its selected entry is the current language name.
@@ -29,8 +48,62 @@ public:
     // Selects the entry equal to `name` (case-insensitive); none when missing.
     void SelectLanguage(const std::string& name);
 
+    // What OK needs of the main window, set by it after creating the dialog.
+    // Either may be left empty (then that step is skipped).
+    //   MainApplyTexts: TForm1::ApplyTexts, run after a language switch.
+    //   SetProxyParametersForOpenModules: TModuleGrid's step of the same name,
+    //   run after the new proxy values are stored in Constants.
+    std::function<void()> MainApplyTexts;
+    std::function<void()> SetProxyParametersForOpenModules;
+
+    // The proxy port as typed: a decimal 32-bit integer (blanks around it
+    // allowed, optional sign) or 0 for anything else, the empty text included.
+    static std::int32_t ParsePort(const std::string& text);
+
+    // Event handlers, public so that the main window and tests can run them.
+    void FormShow();
+    void Button1Click();       // OK
+    void Button2Click();       // Cancel
+    void SpeedButton1Click();  // FAQ page in the user's browser
+
+    // The index selected in ComboBox1 when the dialog was last shown.
+    int SavedLanguageIndex = -1;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void createControls();
+    void setTabOrder();
+    void fillModuleLists();
+    // Makes the selected language current; true when it was switched.
+    bool switchLanguage();
+    void loadLanguage(const std::string& name);
+    void storeProxy();
+    // Writes "Default" and "Active" for every listed module; the first error
+    // text, or nullopt when every write went through.
+    std::optional<std::string> writeModuleFlags();
+
     AppContext& m_app;
+
+    QLabel* m_label1 = nullptr;
+    QLabel* m_label2 = nullptr;
+    QLabel* m_label3 = nullptr;
+    QLabel* m_label4 = nullptr;
+    QLabel* m_label5 = nullptr;
+    QCheckBox* m_checkBox1 = nullptr;
+    QLineEdit* m_edit1 = nullptr;
+    QLineEdit* m_edit2 = nullptr;
+    QLineEdit* m_edit3 = nullptr;
+    QLineEdit* m_edit4 = nullptr;
+    QTabWidget* m_pageControl1 = nullptr;
+    QWidget* m_tabSheet1 = nullptr;
+    QWidget* m_tabSheet2 = nullptr;
+    QListWidget* m_checkListBox1 = nullptr;
+    QListWidget* m_checkListBox2 = nullptr;
+    QPushButton* m_button1 = nullptr;
+    QPushButton* m_button2 = nullptr;
+    QToolButton* m_speedButton1 = nullptr;
 };
 
 }  // namespace vexor
