@@ -5,8 +5,10 @@
 // messages and destruction.
 
 #include "app/appcontext.h"
+#include "modules/modulehost.h"
 
 #include <QObject>
+#include <QRect>
 
 #include <array>
 #include <cstdint>
@@ -47,9 +49,18 @@ public:
 
     std::array<TMySpeedButton*, 12> Buttons{};
 
+    // Where slot i stands in the form: Left 124 + (i div 3) * 34, Top
+    // (i mod 3) * 34.
+    static QRect ButtonGeometry(int i);
+    // The handle the modules receive as argument 1 of "DajOkno".
+    const VexorHost* Host() const { return m_host.handle(); }
+
 private:
+    void ShowNotInstalledPrompt();
+
     AppContext& m_app;
     QWidget* m_form;
+    ModuleHost m_host;
 };
 
 }  // namespace vexor

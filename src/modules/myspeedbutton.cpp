@@ -1,1 +1,137 @@
-// placeholder: to be written
+#include "modules/myspeedbutton.h"
+
+#include <QPixmap>
+
+#include <cstdio>
+#include <exception>
+
+namespace vexor {
+
+TMySpeedButton::TMySpeedButton(AppContext& app, const VexorHost* host, QWidget* parent)
+    : QToolButton(parent), m_app(app), m_host(host)
+{
+    setAutoRaise(true);
+    setCheckable(true);
+    setFocusPolicy(Qt::NoFocus);
+    setFixedSize(ButtonSize, ButtonSize);
+    setIconSize(QSize(ButtonSize - 2, ButtonSize - 2));
+    connect(this, &QAbstractButton::clicked, this, &TMySpeedButton::ToggleModule);
+}
+
+TMySpeedButton::~TMySpeedButton()
+{
+    try {
+        ReleaseModule();
+    } catch (...) {
+        // The module failed while going away; nothing more can be done here.
+    }
+}
+
+void TMySpeedButton::ToggleModule()
+{
+    // A click handler must not let a module's exception into the event loop.
+    try {
+        if (!LibraryHandle)
+            openModule();
+        else if (!Down())
+            CloseModule();
+        else
+            openWindow();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "vexor: module %s failed: %s\n", ModuleName.c_str(), error.what());
+    } catch (...) {
+        std::fprintf(stderr, "vexor: module %s failed\n", ModuleName.c_str());
+    }
+}
+
+void TMySpeedButton::openModule()
+{
+    std::string error;
+    const std::string file = modules::LibraryFileName(ModulePath, ModuleName);
+    LibraryHandle = platform::loadLibrary(file, &error);
+    if (!LibraryHandle) {
+        std::fprintf(stderr, "vexor: module library %s not loaded: %s\n", file.c_str(), error.c_str());
+        return;
+    }
+    const modules::ModuleEntries entries = modules::LookUpEntries(LibraryHandle);
+    DajOknoEntry = entries.DajOkno;
+    if (DajOknoEntry)
+        openWindow();
+    SetProxyParametersEntry = entries.SetProxyParameters;
+    modules::CallSetProxyParameters(SetProxyParametersEntry, m_app.c.Proxy());
+    ZavriOknoEntry = entries.ZavriOkno;
+}
+
+void TMySpeedButton::openWindow()
+{
+    if (!DajOknoEntry)
+        return;
+    if (!ModuleWindow) {
+        ModuleWindow = modules::CallDajOkno(DajOknoEntry, m_host, m_app.c.AppDir, m_app.c.ClientId,
+                                            m_app.c.UserId, m_app.c.AutoConnect);
+    }
+    modules::ShowModuleWindow(ModuleWindow);
+    SetDown(true);
+}
+
+void TMySpeedButton::CloseModule()
+{
+    if (ZavriOknoEntry)
+        ZavriOknoEntry();
+    if (VexorModuleWindow* window = ModuleWindow) {
+        ModuleWindow = nullptr;
+        modules::CloseModuleWindow(window);
+        modules::DestroyModuleWindow(window);
+    }
+    unloadLibrary();
+    SetDown(false);
+}
+
+void TMySpeedButton::ReleaseModule()
+{
+    // The window goes before its code does, whether or not the module
+    // exports "ZavriOkno": a window left behind would run an unloaded library.
+    if (VexorModuleWindow* window = ModuleWindow) {
+        ModuleWindow = nullptr;
+        modules::DestroyModuleWindow(window);
+    }
+    unloadLibrary();
+}
+
+void TMySpeedButton::unloadLibrary()
+{
+    if (!LibraryHandle)
+        return;
+    platform::LibraryHandle library = LibraryHandle;
+    LibraryHandle = nullptr;
+    DajOknoEntry = nullptr;
+    SetProxyParametersEntry = nullptr;
+    ZavriOknoEntry = nullptr;
+    platform::freeLibrary(library);
+}
+
+void TMySpeedButton::SetProxyParameters(const ProxySettings& proxy)
+{
+    if (LibraryHandle && ModuleWindow && SetProxyParametersEntry)
+        modules::CallSetProxyParameters(SetProxyParametersEntry, proxy);
+}
+
+std::int32_t TMySpeedButton::ModuleWindowHandle() const
+{
+    return modules::ModuleWindowHandle(ModuleWindow);
+}
+
+void TMySpeedButton::LoadGlyph()
+{
+    const QPixmap picture(QString::fromStdString(modules::IconFileName(ModulePath)));
+    setToolTip(QString::fromStdString(ModuleName));
+    if (!picture.isNull()) {
+        setIcon(QIcon(picture));
+        setText(QString());
+    } else {
+        setIcon(QIcon());
+        setText(QString::fromStdString(ModuleName).left(1));
+    }
+}
+
+}  // namespace vexor
