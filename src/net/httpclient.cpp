@@ -1,1 +1,274 @@
-// to be written
+#include "net/httpclient.h"
+
+#include "net/httpparse.h"
+#include "net/urlencoder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace vexor::net {
+
+namespace {
+
+bool endsHeader(const std::string& line)
+{
+    return line.empty() || line == "\n" || line == "\r\n";
+}
+
+// Receives the header lines: appended to a text, or written to a file that
+// is closed in every case.
+class HeaderSink {
+public:
+    HeaderSink(bool toFile, std::string& target) : m_target(target)
+    {
+        if (!toFile) {
+            m_target.clear();
+            return;
+        }
+        m_fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            throw ESockError(vexor::formatMessage("Cannot create file %s", target));
+    }
+    ~HeaderSink()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    HeaderSink(const HeaderSink&) = delete;
+    HeaderSink& operator=(const HeaderSink&) = delete;
+
+    void Store(const std::string& line)
+    {
+        if (m_fd < 0) {
+            m_target += line;
+            return;
+        }
+        std::size_t done = 0;
+        while (done < line.size()) {
+            const auto n = ::write(m_fd, line.data() + done, line.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw ESockError(vexor::formatMessage("Cannot write to file %s", m_target));
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+private:
+    std::string& m_target;
+    int m_fd = -1;
+};
+
+}  // namespace
+
+THttpClient::THttpClient() = default;
+
+THttpClient::~THttpClient() = default;
+
+void THttpClient::Abort()
+{
+    AsyncDone.store(true);
+    Cancel();
+}
+
+void THttpClient::Run(CmdType command, const std::string& url)
+{
+    Url = url;
+    Command = command;
+    RunRequest();
+}
+
+void THttpClient::Get(const std::string& url) { Run(CmdType::Get, url); }
+void THttpClient::Options(const std::string& url) { Run(CmdType::Options, url); }
+void THttpClient::Head(const std::string& url) { Run(CmdType::Head, url); }
+void THttpClient::Delete(const std::string& url) { Run(CmdType::Delete, url); }
+
+void THttpClient::Post(const std::string& url, const std::string& data)
+{
+    if (EncodeFormData && !OutputFileMode) {
+        TUrlEncoder encoder;
+        encoder.InputString = data;
+        SendData = encoder.EncodedString();
+    } else {
+        SendData = data;
+    }
+    Run(CmdType::Post, url);
+}
+
+void THttpClient::Put(const std::string& url, const std::string& data) { SendData = data; Run(CmdType::Put, url); }
+void THttpClient::Patch(const std::string& url, const std::string& data) { SendData = data; Run(CmdType::Patch, url); }
+void THttpClient::Trace(const std::string& url, const std::string& data) { SendData = data; Run(CmdType::Trace, url); }
+
+void THttpClient::RawRequest(const std::string& url, const std::string& data)
+{
+    SendData = data;
+    Run(CmdType::RawRequest, url);
+}
+
+void THttpClient::Copy(const std::string& url, const std::string& destination)
+{
+    ExtraHeaderValue = destination;
+    Run(CmdType::Copy, url);
+}
+
+void THttpClient::Move(const std::string& url, const std::string& destination)
+{
+    ExtraHeaderValue = destination;
+    Run(CmdType::Move, url);
+}
+
+void THttpClient::Link(const std::string& url, const std::string& link)
+{
+    ExtraHeaderValue = link;
+    SendData = "Send.dat";
+    Run(CmdType::Link, url);
+}
+
+void THttpClient::Unlink(const std::string& url, const std::string& link)
+{
+    ExtraHeaderValue = link;
+    SendData = "Send.dat";
+    Run(CmdType::Unlink, url);
+}
+
+// One connection per hop. Redirects are followed at most MaxRedirects times;
+// every other reply, and a 3xx that cannot or may not be followed, is final.
+void THttpClient::RunRequest()
+{
+    for (int hops = 0;; ++hops) {
+        ParseUrl();
+        BuildHeader();
+        if (OnAboutToSend)
+            OnAboutToSend();
+        // An Abort that arrives between two hops must end the request.
+        m_keepCancel = hops > 0;
+        try {
+            Connect();
+            m_keepCancel = false;
+            SendRequest();
+            ReplyCode = 0;
+            ReadHeader();
+            ReceiveBody();
+            if (ReplyCode < 299) {
+                if (OnSuccess)
+                    OnSuccess(Command);
+                StatusMessage("Transaction Completed", 2);
+            } else if (ReplyCode >= 400) {
+                if (OnFailure)
+                    OnFailure(Command);
+            }
+        } catch (...) {
+            m_keepCancel = false;
+            try {
+                Disconnect();
+            } catch (...) {
+                // The error that ended the request is the one to report.
+            }
+            throw;
+        }
+        Disconnect();
+        if (hops < MaxRedirects && RedirectWanted(ReplyCode)) {
+            if (!ReceivedCookie.empty())
+                HeaderInfo.Cookie = ReceivedCookie;
+            FollowRedirect();
+            bool handled = false;
+            if (OnRedirect)
+                OnRedirect(handled);
+            if (handled)
+                return;
+            continue;
+        }
+        if (ReplyCode == 401 && OnAuthenticationNeeded)
+            OnAuthenticationNeeded();
+        return;
+    }
+}
+
+bool THttpClient::RedirectWanted(int status) const
+{
+    const bool redirect = (status >= 300 && status <= 303) || status == 307 || status == 308;
+    return redirect && m_locationInReply;
+}
+
+void THttpClient::FollowRedirect()
+{
+    Url = http::ResolveLocation(RedirectLocation, Host, Port, RequestPath);
+    // "See other": the answer is fetched, not the data sent again.
+    if (ReplyCode == 303 && Command != CmdType::Get && Command != CmdType::Head)
+        Command = CmdType::Get;
+}
+
+void THttpClient::SendRequest()
+{
+    Write(RequestHeader.Text());
+    Writeln("");
+    switch (Command) {
+    case CmdType::Post:
+    case CmdType::Put:
+    case CmdType::Patch:
+    case CmdType::Trace:
+    case CmdType::RawRequest:
+        if (OutputFileMode)
+            SendFile(SendData);
+        else
+            Write(SendData);
+        break;
+    default:
+        break;
+    }
+}
+
+void THttpClient::ReadHeader()
+{
+    ContentLength = 0;
+    ReceivedCookie.clear();
+    m_locationInReply = false;
+    HeaderSink sink(OutputFileMode, Header);
+    std::string line = ReadLn();
+    if (!line.empty())
+        ReplyCode = http::StatusCodeOf(line);
+    sink.Store(line);
+    std::size_t count = 0;
+    do {
+        line = ReadLn();
+        if (!endsHeader(line)) {
+            if (++count > MaxHeaderLines)
+                throw ESockError("Reply header has more than 100 lines");
+            NoteHeaderLine(line);
+        }
+        sink.Store(line);
+    } while (!endsHeader(line));
+}
+
+// A name matches only when a blank follows its colon; the later line wins.
+void THttpClient::NoteHeaderLine(const std::string& line)
+{
+    const std::string upper = http::UpperAscii(line);
+    const std::string name = upper.substr(0, upper.find(' '));
+    if (name == "SET-COOKIE:") {
+        const auto value = http::WithoutLineEnd(line).substr(12);
+        if (value.size() > MaxCookieLength)
+            throw ESockError("Set-Cookie header longer than 8192 bytes");
+        ReceivedCookie = value;
+    } else if (name == "LOCATION:") {
+        const auto value = http::WithoutLineEnd(line).substr(10);
+        if (value.size() > MaxLocationLength)
+            throw ESockError("Location header longer than 8192 bytes");
+        RedirectLocation = value;
+        m_locationInReply = value.find_first_not_of(" \t") != std::string_view::npos;
+    } else if (name == "CONTENT-LENGTH:") {
+        ContentLength = http::ContentLengthOf(upper);
+    }
+}
+
+void THttpClient::ReceiveBody()
+{
+    if (InputFileMode)
+        CaptureFile(Body);
+    else
+        CaptureString(Body, -1);
+}
+
+}  // namespace vexor::net

@@ -1,60 +1,116 @@
 #pragma once
 
-// CONTRACT SKETCH written before the implementation: the names below are used
-// by the synchronisation thread and the language download dialog. The
-// implementer of src/net may add members and split the file (sockettransport.h,
-// headerlist.h, ...) but keeps these names and meanings.
+// THttpClient: an HTTP/1.0 client, one TCP connection per request, the body
+// read until the server closes.
+//
+// Get(url) blocks the calling thread until the transaction has ended. On
+// return ReplyCode holds the status code, Header the status and header lines
+// (each with CR LF, the final empty line included; with OutputFileMode they
+// went to the file named by Header) and Body the body (with InputFileMode it
+// went to the file named by Body, created only once the reply's header was
+// read). A status of 400 or above does not raise: OnFailure fires.
+//
+// Raises:
+//   vexor::Exception  URL errors before any connection ("Empty URL",
+//                     "HTTP Secure Socket is not supported", a bad port,
+//                     "Request line longer than 8192 bytes", ...);
+//   ESockError        transport failures with the texts of TSocketTransport
+//                     ("Null Remote Address", "Connection Failed", ...), a
+//                     reply that breaks the limits (a line over 65536 bytes,
+//                     more than 100 header lines, a body in memory over
+//                     MaxCaptureBytes), a file that cannot be created;
+//   EAbortError       Abort/Cancel/time-out during a send or a read.
+// The connection is closed before any of these leaves the call.
+//
+// Redirects (300-303, 307, 308 with a Location) are followed at most
+// MaxRedirects times; after that, or without a usable Location, the 3xx
+// reply is final. A relative Location is resolved against the current URL.
 
-#include "platform/exception.h"
+#include "net/headerlist.h"
+#include "net/sockettransport.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 namespace vexor::net {
 
-// Transport failure. The message is one of the fixed texts
-// ("Connection Failed", "Host Lookup Timed Out", "10061:Connection refused", ...).
-class ESockError : public vexor::Exception {
-public:
-    using vexor::Exception::Exception;
-};
-// A cancelled or timed-out operation ("Socket readln aborted", ...).
-class EAbortError : public ESockError {
-public:
-    using ESockError::ESockError;
-};
-
 enum class CmdType : std::uint8_t {
     Get = 0, Options, Head, Post, Put, Patch, Copy, Move, Delete, Link, Unlink, Trace, RawRequest
 };
 
+// Optional request header values; an empty one sends no line. UserId and
+// Password, both set, send Basic credentials.
 struct THeaderInfo {
     std::string LocalMailAddress, LocalProgram, Cookie, Referer, UserId, Password;
 };
 
-// class TSocketTransport { ... }  -- see sockettransport.h once written:
-//   std::string Host; std::int32_t Port; std::int32_t TimeOut (ms, 0 = none);
-//   std::int32_t ReportLevel; std::string Proxy; std::int32_t ProxyPort;
-//   std::function<void()> OnConnect, OnDisconnect, OnConnectionFailed,
-//                         OnHostResolved, OnPacketRecvd, OnPacketSent;
-//   std::function<void(bool& Handled)> OnInvalidHost;
-//   std::function<void(const std::string& status)> OnStatus;
-//   void Cancel();          // any thread; ends a wait at once
-//   virtual void Abort();   // any thread
-//   void setPump(std::function<void()> pump);  // called every waiting turn
-//
-// class THttpClient : public TSocketTransport {
-//   std::string Body = "Default.htm";   // body, or body file name in InputFileMode
-//   std::string Header = "Head.txt";
-//   bool InputFileMode = false, OutputFileMode = false;
-//   THeaderInfo HeaderInfo;
-//   std::int16_t ReplyCode;   (from TSocketTransport)
-//   std::function<void(CmdType)> OnSuccess, OnFailure;
-//   std::function<void(bool& Handled)> OnRedirect;
-//   std::function<void()> OnAboutToSend, OnAuthenticationNeeded;
-//   void Get(const std::string& url);   // blocking; throws ESockError / EAbortError / vexor::Exception
-// };
+class THttpClient : public TSocketTransport {
+public:
+    static constexpr int MaxRedirects = 20;
+    static constexpr std::size_t MaxRequestLine = 8192;
+    static constexpr std::size_t MaxHeaderLines = 100;
+    static constexpr std::size_t MaxLocationLength = 8192;
+    static constexpr std::size_t MaxCookieLength = 8192;
+
+    THttpClient();
+    ~THttpClient() override;
+
+    std::string Body = "Default.htm";  // body, or the body file's name with InputFileMode
+    std::string Header = "Head.txt";   // header text, or its file's name with OutputFileMode
+    bool InputFileMode = false;
+    bool OutputFileMode = false;
+    THeaderInfo HeaderInfo;
+
+    std::string RequestPath;       // path of Url for a direct request
+    THeaderList RequestHeader;     // rebuilt for each request
+    std::string RedirectLocation;  // last Location value read (kept between requests)
+    std::string ReceivedCookie;    // last Set-Cookie value of the current reply
+    const bool EncodeFormData = true;
+    std::string SendData;          // data (or with OutputFileMode its file name) sent after the header
+    std::string ExtraHeaderValue;  // destination of Copy/Move, link of Link/Unlink
+    std::string Url;               // URL of the running request; redirects replace it
+    CmdType Command = CmdType::Get;
+
+    std::function<void(CmdType)> OnSuccess;  // status below 299 (0 included)
+    std::function<void(CmdType)> OnFailure;  // status 400 or above
+    std::function<void()> OnAboutToSend;     // header built, not yet connected
+    std::function<void(bool& Handled)> OnRedirect;  // Handled = true stops at this reply
+    std::function<void()> OnAuthenticationNeeded;   // status 401
+
+    // Any thread. Sets AsyncDone, then cancels. Before the first connect of a
+    // request it has no effect (the connect clears it); between the hops of a
+    // redirect it ends the request at the next wait.
+    void Abort() override;
+
+    void Get(const std::string& url);
+    void Options(const std::string& url);
+    void Head(const std::string& url);
+    void Post(const std::string& url, const std::string& data);
+    void Put(const std::string& url, const std::string& data);
+    void Patch(const std::string& url, const std::string& data);
+    void Copy(const std::string& url, const std::string& destination);
+    void Move(const std::string& url, const std::string& destination);
+    void Delete(const std::string& url);
+    void Link(const std::string& url, const std::string& link);
+    void Unlink(const std::string& url, const std::string& link);
+    void Trace(const std::string& url, const std::string& data);
+    void RawRequest(const std::string& url, const std::string& data);
+
+    // The steps of one request, public for tests and fuzzing.
+    virtual void RunRequest();
+    virtual void ParseUrl();     // Url -> Host, Port, RequestPath
+    virtual void BuildHeader();  // -> RequestHeader
+    virtual void SendRequest();
+    virtual void ReadHeader();   // -> ReplyCode, Header, ContentLength, cookie, location
+
+private:
+    void Run(CmdType command, const std::string& url);
+    void ReceiveBody();
+    void FollowRedirect();
+    bool RedirectWanted(int status) const;
+    void NoteHeaderLine(const std::string& line);
+    bool m_locationInReply = false;
+};
 
 }  // namespace vexor::net

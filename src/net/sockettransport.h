@@ -1,0 +1,182 @@
+#pragma once
+
+// TSocketTransport: a blocking TCP client over non-blocking POSIX sockets.
+//
+// Every operation runs on the calling thread and blocks it until it ends.
+// Waits (host lookup, connect, send, line read, capture) sleep in poll() on the
+// socket, the time-out deadline and a wake-up descriptor; Cancel() and Abort()
+// may be called from any thread and end a wait at once. Events fire on the
+// thread that runs the operation (status reports of Cancel/Abort on the caller
+// of those two). One operation at a time per component; the component must
+// outlive the operation and must not be destroyed from inside the pump or an
+// event handler.
+//
+// Errors: ESockError with a fixed text ("Connection Failed", "Null Remote
+// Address", "10061:Connection refused", ...); EAbortError (derives from
+// ESockError) when Cancel/Abort or the time-out ended a send or a read.
+
+#include "net/hostlookup.h"
+#include "net/sockerrors.h"
+#include "platform/exception.h"
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vexor::net {
+
+// Transport failure. The message is one of the fixed texts
+// ("Connection Failed", "Host Lookup Timed Out", "10061:Connection refused", ...).
+class ESockError : public vexor::Exception {
+public:
+    using vexor::Exception::Exception;
+};
+
+// A cancelled or timed-out send or read ("Socket readln aborted", ...).
+class EAbortError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+class WakeUp;
+
+class TSocketTransport {
+public:
+    // Bytes of one receive or send; the transfer buffer holds one block.
+    static constexpr std::size_t BlockSize = 65536;
+    // Longest text Write accepts (up to its first zero byte).
+    static constexpr std::size_t MaxWriteLength = 65535;
+    // Slice of a wait between two calls of the pump, milliseconds.
+    static constexpr int PumpSliceMs = 10;
+
+    TSocketTransport();
+    virtual ~TSocketTransport();
+    TSocketTransport(const TSocketTransport&) = delete;
+    TSocketTransport& operator=(const TSocketTransport&) = delete;
+
+    // --- Settings (set before an operation, on the operating thread) ---
+    std::string Host;             // name, dotted IPv4, IPv6 literal (with or without brackets)
+    std::int32_t Port = 0;
+    std::int32_t TimeOut = 0;     // ms for each timed step; 0 = no time-out
+    std::int32_t ReportLevel = 0; // highest status level passed to OnStatus
+    std::string Proxy;            // empty = direct connection
+    std::int32_t ProxyPort = 0;
+    // A capture into memory (CaptureString) fails past this many bytes.
+    std::size_t MaxCaptureBytes = 64u * 1024u * 1024u;
+
+    // --- State ---
+    std::vector<std::string> WinsockInfo;  // six lines describing this socket layer
+    std::int64_t BytesSent = 0;            // by SendFile, never reset
+    std::int64_t BytesReceived = 0;        // by the current capture
+    std::int64_t ContentLength = 0;        // set by the HTTP client from Content-Length
+    std::int32_t LastErrorCode = 0;        // last Windows Sockets number (see sockerrors.h)
+    std::int16_t ReplyCode = 0;
+    std::string LastReply;
+    bool Connected = false;
+    bool TimedOut = false;
+    bool LastEventOk = true;
+    std::atomic<bool> Canceled{false};
+    std::atomic<bool> AsyncDone{false};
+
+    // --- Events (std::function; an empty one is skipped) ---
+    std::function<void()> OnConnect, OnDisconnect, OnConnectionFailed, OnHostResolved,
+        OnPacketRecvd, OnPacketSent;
+    std::function<void(bool& Handled)> OnInvalidHost;  // the name gave no address
+    std::function<void(const std::string& Status)> OnStatus;
+    // Called just before ESockError is raised for a socket-layer error.
+    std::function<void(std::int16_t number, const std::string& message)> OnSocketError;
+
+    // Called on every waiting turn; with a pump set, waits poll in slices of
+    // PumpSliceMs. Without one, waits block the thread until something happens.
+    void setPump(std::function<void()> pump);
+    // Replaces the host name lookup (tests); an empty function restores getaddrinfo.
+    void setResolver(ResolveFunction resolver);
+
+    // Last reported status text (thread-safe copy).
+    std::string StatusText() const;
+
+    // --- Operations ---
+    virtual void Connect();     // to Proxy:ProxyPort when Proxy is set, else Host:Port
+    virtual void Disconnect();  // closes the connection; fires OnDisconnect
+    virtual std::string Transaction(const std::string& command);
+    virtual void Abort();       // any thread: ends the running wait
+    void Cancel();              // any thread: ends the running wait
+
+    // Sends `length` bytes of `data`; length 0 = up to the first zero byte
+    // (at most MaxWriteLength). Timed.
+    void SendBuffer(const char* data, std::uint16_t length);
+    void Write(const std::string& text);    // up to its first zero byte
+    void Writeln(const std::string& text);  // text + CR LF
+    // One line with its LF (and CR); never consumes past the LF. The empty
+    // text when the peer closed (a partial line is dropped) or no connection.
+    std::string ReadLn();
+    // Receives until the peer closes (maximum -1) or the text reaches maximum
+    // bytes (it may overshoot by the last block). Timed as a whole.
+    void CaptureString(std::string& text, std::int64_t maximum);
+    // Receives until the peer closes into a new file (an existing one is
+    // overwritten). Timed as a whole. Memory use does not depend on the size.
+    void CaptureFile(const std::string& fileName);
+    void SendFile(const std::string& fileName);  // not timed
+    bool DataAvailable();
+    std::string SocketErrorText(std::int32_t number);
+
+    // Takes over an already connected socket (tests, fuzzing, socketpair).
+    // The component closes it on Disconnect.
+    void AttachSocket(int fd);
+
+protected:
+    void StatusMessage(const std::string& status, int level);
+    // Raises ESockError for the last errno unless it maps to `ignored`.
+    void SocketError(int err, std::int32_t ignored = ErrWouldBlock);
+    void CloseSocket();
+    void ResolveHost();
+    void TimerOn();
+    void TimerOff();
+    void TimerTriggered();
+    // Waits until fd reports one of `events` (true) or Canceled is set (false);
+    // fires the time-out when the deadline passes. fd -1 waits for cancel only.
+    bool WaitFor(int fd, short events);
+    // Sends all bytes or stops on Canceled; raises socket errors.
+    void SendAll(const char* data, std::size_t size, bool countSent);
+    // Clears Canceled and raises EAbortError(text) when it was set.
+    void CheckAborted(const char* text);
+
+    // Connect keeps a pending cancel instead of clearing it (later hops of
+    // one HTTP request: an Abort between two hops must not be lost).
+    bool m_keepCancel = false;
+
+private:
+    void InitializeSockets();
+    void Fire(const std::function<void()>& event);
+    void CallPump();
+    bool ResolveOnce();
+    void StartConnect();
+    bool ImmediateConnectFailure(int err) const;
+    void FailConnect(const char* text);
+    void DrainWake();
+    template <typename Sink>
+    void CaptureLoop(Sink&& sink, std::int64_t maximum, const char* abortText);
+
+    std::unique_ptr<WakeUp> m_wake;
+    std::function<void()> m_pump;
+    ResolveFunction m_resolver;
+    std::vector<char> m_ioBuffer;
+    int m_socket = -1;
+    bool m_destroying = false;
+    sockaddr_storage m_remoteAddress{};
+    socklen_t m_remoteLength = 0;
+    bool m_timerArmed = false;
+    std::int32_t m_timerInterval = 0;
+    std::chrono::steady_clock::time_point m_deadline{};
+    mutable std::mutex m_statusMutex;
+    std::string m_statusText;
+};
+
+}  // namespace vexor::net

@@ -1,0 +1,42 @@
+#include "net/urlencoder.h"
+
+#include <exception>
+
+namespace vexor::net {
+
+namespace {
+
+bool keptAsIs(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+}  // namespace
+
+std::string TUrlEncoder::EncodedString()
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    try {
+        std::string encoded;
+        encoded.reserve(InputString.size() * 3);
+        for (const char ch : InputString) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (c == ' ') {
+                encoded += '+';
+            } else if (keptAsIs(c)) {
+                encoded += ch;
+            } else {
+                encoded += '%';
+                encoded += Hex[c >> 4];
+                encoded += Hex[c & 15];
+            }
+        }
+        return encoded;
+    } catch (const std::exception& error) {
+        if (OnError)
+            OnError("Error during encode", error.what());
+        return InputString;
+    }
+}
+
+}  // namespace vexor::net
