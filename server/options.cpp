@@ -1,0 +1,126 @@
+#include "options.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+
+namespace vexor::server {
+
+namespace {
+
+template <typename Number>
+std::optional<Number> parseNumber(const std::string& text, Number max)
+{
+    Number value {};
+    const auto* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value < Number {} || value > max)
+        return std::nullopt;
+    return value;
+}
+
+using Setter = std::function<std::optional<std::string>(ServerOptions&, const std::string&)>;
+
+const std::map<std::string, Setter>& setters()
+{
+    static const std::map<std::string, Setter> table {
+        { "--listen",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                if (v.empty())
+                    return "an address is needed";
+                o.listenAddress = v;
+                return std::nullopt;
+            } },
+        { "--port",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                const auto port = parseNumber<int>(v, 65535);
+                if (!port)
+                    return "\"" + v + "\" is not a port number (0 to 65535)";
+                o.port = *port;
+                return std::nullopt;
+            } },
+        { "--content",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                if (v.empty())
+                    return "a folder is needed";
+                o.contentDir = v;
+                return std::nullopt;
+            } },
+        { "--log",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                if (v.empty())
+                    return "a file name is needed";
+                o.logFile = v;
+                return std::nullopt;
+            } },
+        { "--rotate-every",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                const auto every = parseNumber<std::uint64_t>(v, UINT64_MAX);
+                if (!every)
+                    return "\"" + v + "\" is not a count (0 or more)";
+                o.rotateEvery = *every;
+                return std::nullopt;
+            } },
+        { "--port-file",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                if (v.empty())
+                    return "a file name is needed";
+                o.portFile = v;
+                return std::nullopt;
+            } },
+        { "--version-answer",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                o.versionAnswer = v;
+                return std::nullopt;
+            } },
+    };
+    return table;
+}
+
+} // namespace
+
+OptionsParse parseOptions(const std::vector<std::string>& args)
+{
+    ServerOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h")
+            return { std::nullopt, true, {} };
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        const auto setter = setters().find(name);
+        if (setter == setters().end())
+            return { std::nullopt, false, "unknown argument \"" + arg + "\" (see --help)" };
+        std::string value;
+        if (eq != std::string::npos)
+            value = arg.substr(eq + 1);
+        else if (i + 1 < args.size())
+            value = args[++i];
+        else
+            return { std::nullopt, false, name + ": a value is missing" };
+        if (const auto problem = setter->second(options, value))
+            return { std::nullopt, false, name + ": " + *problem };
+    }
+    return { options, false, {} };
+}
+
+std::string usageText()
+{
+    return "Usage: vexor-server [options]\n"
+           "Stands in for the vendor's server: answers the Vexor client's query script\n"
+           "(/cgi-bin/script/vexor_parser.pl) and serves /update/index.php and /faq.\n"
+           "\n"
+           "  --listen ADDR          address to listen on (default 127.0.0.1)\n"
+           "  --port N               port, 0 for any free one (default 8431)\n"
+           "  --content DIR          content folder (default: content/ beside the program)\n"
+           "  --log FILE             append one line per request to FILE (default: standard output)\n"
+           "  --rotate-every N       serve the next banner line-up after every N LCOUNT\n"
+           "                         requests (default 0: always the first)\n"
+           "  --port-file FILE       write the port to FILE once listening\n"
+           "  --version-answer TEXT  answer VERSION with TEXT instead of the content's version.txt\n"
+           "  --help                 show this text\n"
+           "\n"
+           "Once listening it prints \"listening on ADDR:PORT\". SIGINT or SIGTERM stop it.\n";
+}
+
+} // namespace vexor::server

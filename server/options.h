@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexor::server {
+
+inline constexpr int DefaultPort = 8431;
+
+struct ServerOptions {
+    std::string listenAddress = "127.0.0.1";
+    int port = DefaultPort;            // 0: any free port
+    std::optional<std::string> contentDir; // unset: the default folder
+    std::string logFile;               // empty: standard output
+    std::uint64_t rotateEvery = 0;     // LCOUNT answers per line-up; 0: no rotation
+    std::string portFile;              // empty: none
+    std::optional<std::string> versionAnswer;
+};
+
+struct OptionsParse {
+    std::optional<ServerOptions> options; // empty on error or --help
+    bool help = false;
+    std::string error; // one line, e.g. "--port: \"x\" is not a port number (0 to 65535)"
+};
+
+// Reads the arguments after the program name. Every option takes a value,
+// given as the next argument or after "=" ("--port 0", "--port=0").
+OptionsParse parseOptions(const std::vector<std::string>& args);
+
+std::string usageText();
+
+} // namespace vexor::server

@@ -1,0 +1,120 @@
+#include "vendorserver.h"
+
+#include "socketstream.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vexor::server {
+
+namespace {
+
+using std::chrono::microseconds;
+using std::chrono::seconds;
+
+// After the answer, unread bytes of the request (a body nobody asked for) are
+// drained for a moment before the close, so that the close does not reset
+// the connection and destroy the answer on its way to the client.
+constexpr auto LingerTime = std::chrono::milliseconds(200);
+constexpr std::size_t LingerBytes = 64 * 1024;
+
+void lingeringClose(int sock)
+{
+    ::shutdown(sock, SHUT_WR);
+    const auto deadline = std::chrono::steady_clock::now() + LingerTime;
+    std::size_t drained = 0;
+    char block[4096];
+    while (drained < LingerBytes) {
+        const auto left = std::chrono::duration_cast<microseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !waitForSocket(sock, POLLIN, left))
+            break;
+        const ssize_t n = ::recv(sock, block, sizeof block, 0);
+        if (n <= 0)
+            break;
+        drained += static_cast<std::size_t>(n);
+    }
+    ::close(sock);
+}
+
+const char* reasonText(int status)
+{
+    switch (status) {
+    case 400:
+        return "bad request";
+    case 404:
+        return "not found";
+    case 405:
+        return "method not allowed";
+    case 414:
+        return "request line too long";
+    default:
+        return "error";
+    }
+}
+
+void setAnswer(httplib::Response& res, Answer answer)
+{
+    res.status = answer.status;
+    res.set_content(std::move(answer.body), answer.contentType.c_str());
+}
+
+} // namespace
+
+VendorServer::VendorServer(VendorScript& script, RequestLog& log)
+    : m_script(script)
+    , m_log(log)
+{
+    // The library's default also sets SO_REUSEPORT, which would let a second
+    // server start on a port that is already taken; keep only SO_REUSEADDR.
+    set_socket_options([](::socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        return dispatch(req, res);
+    });
+    // Answers the library makes itself (a request line it cannot parse, one
+    // that is too long) get a short text like every other error.
+    set_error_handler(HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty())
+            return HandlerResponse::Unhandled;
+        res.set_content(std::string(reasonText(res.status)) + "\n", "text/plain");
+        return HandlerResponse::Handled;
+    }));
+    set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        res.status = 500;
+        res.set_content("internal error\n", "text/plain");
+    });
+}
+
+httplib::Server::HandlerResponse VendorServer::dispatch(const httplib::Request& req, httplib::Response& res)
+{
+    const bool isScript = req.path == ScriptPath;
+    LogEntry entry { std::chrono::system_clock::now(), req.remote_addr, req.method, req.path,
+        isScript && req.method == "GET", parseQuery(req.target) };
+    // Logged before the answer goes out: whoever has the answer finds the line.
+    m_log.write(entry);
+    if (req.method != "GET" && req.method != "HEAD")
+        setAnswer(res, { 405, "text/plain", "method not allowed\n" });
+    else if (isScript)
+        setAnswer(res, m_script.answerQuery(entry.pairs));
+    else
+        setAnswer(res, m_script.answerPage(req.path));
+    return HandlerResponse::Handled;
+}
+
+bool VendorServer::process_and_close_socket(::socket_t sock)
+{
+    bool handled = false;
+    {
+        RepairingSocketStream stream(sock, seconds(read_timeout_sec_) + microseconds(read_timeout_usec_),
+            seconds(write_timeout_sec_) + microseconds(write_timeout_usec_));
+        bool connectionClosed = false;
+        handled = process_request(stream, /*close_connection=*/true, connectionClosed, nullptr);
+    }
+    lingeringClose(sock);
+    return handled;
+}
+
+} // namespace vexor::server
