@@ -1,1 +1,322 @@
-// to be written
+#include "sync/protocol.h"
+
+#include "platform/fileops.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace vexor::sync {
+
+namespace {
+
+constexpr std::string_view HexDigits = "0123456789ABCDEF";
+
+void appendValue(std::string& url, std::string_view value)
+{
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            url += '%';
+            url += HexDigits[byte >> 4];
+            url += HexDigits[byte & 0x0F];
+        } else {
+            url += c;
+        }
+    }
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+int hexValue(char c)
+{
+    if (isDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string_view trimBlanks(std::string_view text)
+{
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+// Checks the grammar [+-] digits [. digits] [(e|E) [+-] digits], with at least
+// one digit in the mantissa, and returns the decimal order of magnitude of the
+// mantissa's first non-zero digit plus the exponent (used only when the value
+// does not fit a double).
+struct NumberShape {
+    bool valid = false;
+    bool negative = false;
+    bool zero = true;
+    long long order = 0;
+};
+
+std::size_t skipDigits(std::string_view text, std::size_t at)
+{
+    while (at < text.size() && isDigit(text[at]))
+        ++at;
+    return at;
+}
+
+NumberShape inspectNumber(std::string_view text)
+{
+    NumberShape shape;
+    std::size_t at = 0;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+        shape.negative = text[at++] == '-';
+    const std::size_t intStart = at;
+    at = skipDigits(text, at);
+    const std::size_t intEnd = at;
+    std::size_t fracStart = at, fracEnd = at;
+    if (at < text.size() && text[at] == '.') {
+        fracStart = ++at;
+        fracEnd = at = skipDigits(text, at);
+    }
+    if (intEnd == intStart && fracEnd == fracStart)
+        return shape;
+    long long exponent = 0;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        const bool negativeExponent = at < text.size() && text[at] == '-';
+        if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+            ++at;
+        const std::size_t expStart = at;
+        at = skipDigits(text, at);
+        if (at == expStart)
+            return shape;
+        for (std::size_t i = expStart; i < at && exponent < 1'000'000'000; ++i)
+            exponent = exponent * 10 + (text[i] - '0');
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    if (at != text.size())
+        return shape;
+    shape.valid = true;
+    for (std::size_t i = intStart; i < intEnd && shape.zero; ++i) {
+        if (text[i] != '0') {
+            shape.zero = false;
+            shape.order = static_cast<long long>(intEnd - i);
+        }
+    }
+    for (std::size_t i = fracStart; i < fracEnd && shape.zero; ++i) {
+        if (text[i] != '0') {
+            shape.zero = false;
+            shape.order = -static_cast<long long>(i - fracStart);
+        }
+    }
+    shape.order += exponent;
+    return shape;
+}
+
+}  // namespace
+
+std::string_view ActionName(Action action)
+{
+    switch (action) {
+    case Action::LANGL: return "LANGL";
+    case Action::VERSION: return "VERSION";
+    case Action::MODL: return "MODL";
+    case Action::LCOUNT: return "LCOUNT";
+    case Action::LOGO: return "LOGO";
+    case Action::HTML: return "HTML";
+    case Action::LANGC: return "LANGC";
+    }
+    return {};
+}
+
+std::string BuildQueryUrl(std::string_view host, Action action, const ClientIdentity& who,
+                          std::initializer_list<QueryKey> extraKeys)
+{
+    std::string url = "http://";
+    url += host;
+    url += ScriptPath;
+    url += "?A=";
+    url += ActionName(action);
+    url += "&MID=1&MCID=";
+    appendValue(url, who.ClientId);
+    url += "&MUID=";
+    appendValue(url, who.UserId);
+    for (const QueryKey& key : extraKeys) {
+        url += '&';
+        url += key.Name;
+        url += '=';
+        appendValue(url, key.Value);
+    }
+    return url;
+}
+
+std::string LanglUrl(std::string_view host, const ClientIdentity& who, std::string_view language,
+                     std::int32_t startUps, bool install)
+{
+    std::string url = BuildQueryUrl(host, Action::LANGL, who, {{"L", language}});
+    if (startUps > 0)
+        url += "&STARTUP=" + std::to_string(startUps);
+    if (install)
+        url += "&INSTALL=True";
+    return url;
+}
+
+std::string VersionUrl(std::string_view host, const ClientIdentity& who, std::string_view language)
+{
+    return BuildQueryUrl(host, Action::VERSION, who, {{"L", language}});
+}
+
+std::string ModlUrl(std::string_view host, const ClientIdentity& who, std::string_view language)
+{
+    return BuildQueryUrl(host, Action::MODL, who, {{"L", language}});
+}
+
+std::string LcountUrl(std::string_view host, const ClientIdentity& who,
+                      const std::array<std::string, 10>& bannerIds,
+                      const std::array<std::int32_t, 10>& bannerCounts)
+{
+    const std::string ids = JoinBannerIds(bannerIds);
+    const std::string counts = FormatCounters(bannerCounts);
+    return BuildQueryUrl(host, Action::LCOUNT, who, {{"LOGOIDS", ids}, {"LOG", counts}, {"LF", "2"}});
+}
+
+std::string LogoUrl(std::string_view host, const ClientIdentity& who, std::string_view bannerId)
+{
+    return BuildQueryUrl(host, Action::LOGO, who, {{"LOGOID", bannerId}});
+}
+
+std::string HtmlUrl(std::string_view host, const ClientIdentity& who, std::string_view bannerId)
+{
+    return BuildQueryUrl(host, Action::HTML, who, {{"LOGOID", bannerId}});
+}
+
+std::string LangcUrl(std::string_view host, const ClientIdentity& who, std::string_view languageFile)
+{
+    return BuildQueryUrl(host, Action::LANGC, who, {{"L", languageFile}});
+}
+
+std::string UpdatePageUrl(std::string_view webHost, std::string_view clientId, std::string_view userId)
+{
+    std::string url = "http://";
+    url += webHost;
+    url += UpdatePagePath;
+    url += "?MID=1&MCID=";
+    appendValue(url, clientId);
+    url += "&MUID=";
+    appendValue(url, userId);
+    return url;
+}
+
+std::string FormatCounter(std::int32_t value)
+{
+    auto bits = static_cast<std::uint32_t>(value);
+    std::string digits;
+    do {
+        digits.insert(digits.begin(), HexDigits[bits & 0x0F]);
+        bits >>= 4;
+    } while (bits != 0);
+    if (digits.size() < 6)
+        digits.insert(0, 6 - digits.size(), '0');
+    return digits;
+}
+
+std::string FormatCounters(const std::array<std::int32_t, 10>& counts)
+{
+    std::string text;
+    for (std::int32_t count : counts)
+        text += FormatCounter(count);
+    return text;
+}
+
+std::string JoinBannerIds(const std::array<std::string, 10>& ids)
+{
+    std::string text;
+    for (const std::string& id : ids)
+        text += id;
+    return text;
+}
+
+std::optional<double> ParseVersionNumber(std::string_view body)
+{
+    std::string_view text = trimBlanks(body);
+    const NumberShape shape = inspectNumber(text);
+    if (!shape.valid)
+        return std::nullopt;
+    // from_chars takes no leading "+"; the grammar has been checked above.
+    if (text.front() == '+')
+        text.remove_prefix(1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc::result_out_of_range) {
+        // Too large or too small for a double: the order of magnitude says which.
+        if (shape.zero || shape.order <= 0)
+            return shape.negative ? -0.0 : 0.0;
+        return shape.negative ? -std::numeric_limits<double>::infinity()
+                              : std::numeric_limits<double>::infinity();
+    }
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+bool IsNewerVersion(std::string_view body)
+{
+    static const double own = *ParseVersionNumber(ClientVersion);
+    const std::optional<double> server = ParseVersionNumber(body);
+    return server && *server > own;
+}
+
+bool IsSafeBannerId(std::string_view id)
+{
+    constexpr std::string_view Forbidden = "/\\.:?#&%=";
+    if (id.size() != 6)
+        return false;
+    for (char c : id) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x21 || byte > 0x7E || Forbidden.find(c) != std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
+std::optional<CountAnswer> ParseCountAnswer(std::string_view body)
+{
+    if (body.size() != 66)
+        return std::nullopt;
+    CountAnswer answer;
+    for (std::size_t slot = 0; slot < 10; ++slot) {
+        answer.BannerIds[slot] = std::string(body.substr(slot * 6, 6));
+        if (!IsSafeBannerId(answer.BannerIds[slot]))
+            return std::nullopt;
+    }
+    std::int32_t interval = 0;
+    for (char c : body.substr(60, 6)) {
+        const int digit = hexValue(c);
+        if (digit < 0) {
+            interval = 1000;
+            break;
+        }
+        interval = interval * 16 + digit;
+    }
+    answer.RotationInterval = interval;
+    return answer;
+}
+
+bool FirstLineIs(std::string_view text, std::string_view header)
+{
+    return text.substr(0, text.find('\r')) == header;
+}
+
+bool HasHeaderLine(const std::string& path, std::string_view header)
+{
+    // One byte more than the header is enough to tell a longer line apart.
+    return platform::readFirstLine(path, header.size() + 1) == header;
+}
+
+}  // namespace vexor::sync
