@@ -331,6 +331,8 @@ void TSocketTransport::FailConnect(const char* text)
 void TSocketTransport::StartConnect()
 {
     CloseSocket();
+    if (Canceled.load())
+        FailConnect("Connection Canceled");  // kept from an earlier hop
     m_socket = ::socket(m_remoteAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (m_socket < 0)
         SocketError(errno);

@@ -1,0 +1,413 @@
+// THttpClient against the scripted loopback server: whole requests, the bytes
+// on the wire, events, file mode, redirects, failures and limits.
+
+#include "net/httpclient.h"
+
+#include "nettestutil.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vexor::net::testing {
+namespace {
+
+const std::string AcceptLines =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
+const std::string FormLine = "Content-type: application/x-www-form-urlencoded\r\n";
+
+// Answers every connection with the same bytes after reading the request.
+LoopbackServer::Script answer(LoopbackServer& server, const std::string& bytes)
+{
+    return [&server, bytes](ServerConnection& connection, int) {
+        server.Record(connection.ReadRequest());
+        connection.Send(bytes);
+    };
+}
+
+class HttpClientTest : public LoopbackTest {
+protected:
+    void Answer(const std::string& bytes) { Serve(answer(*m_server, bytes)); }
+
+    // Records the events of the client in the order they fire.
+    void TraceEvents()
+    {
+        m_client.OnAboutToSend = [this] { m_events.push_back("AboutToSend"); };
+        m_client.OnConnect = [this] { m_events.push_back("Connect"); };
+        m_client.OnConnectionFailed = [this] { m_events.push_back("ConnectionFailed"); };
+        m_client.OnPacketRecvd = [this] {
+            if (m_events.empty() || m_events.back() != "PacketRecvd")
+                m_events.push_back("PacketRecvd");
+        };
+        m_client.OnSuccess = [this](CmdType cmd) { m_events.push_back("Success" + std::to_string(int(cmd))); };
+        m_client.OnFailure = [this](CmdType cmd) { m_events.push_back("Failure" + std::to_string(int(cmd))); };
+        m_client.OnDisconnect = [this] { m_events.push_back("Disconnect"); };
+        m_client.OnAuthenticationNeeded = [this] { m_events.push_back("AuthenticationNeeded"); };
+        m_client.OnRedirect = [this](bool&) { m_events.push_back("Redirect"); };
+    }
+
+    THttpClient m_client;
+    std::vector<std::string> m_events;
+};
+
+TEST_F(HttpClientTest, GetIntoMemoryStoresHeaderBodyAndFiresEventsInOrder)
+{
+    Answer("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nX-A: b\r\n\r\nhello");
+    TraceEvents();
+    m_client.Get(BaseUrl() + "/cgi-bin/x.pl?A=1");
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_EQ(m_client.Header, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\nX-A: b\r\n\r\n");
+    EXPECT_EQ(m_client.Body, "hello");
+    EXPECT_EQ(m_client.ContentLength, 5);
+    EXPECT_EQ(m_client.BytesReceived, 5);
+    const std::vector<std::string> expected = {"AboutToSend", "Connect", "PacketRecvd", "Success0", "Disconnect"};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(HttpClientTest, DirectRequestBytesAreExact)
+{
+    Answer(Reply("200 OK", "x"));
+    m_client.Port = 4711;  // a URL with a scheme never uses the caller's port
+    m_client.HeaderInfo.UserId = "user";  // without a password: no Authorization
+    m_client.Get(BaseUrl() + "/cgi-bin/x.pl?A=1");
+    ASSERT_EQ(m_server->Requests().size(), 1u);
+    EXPECT_EQ(m_server->Requests()[0],
+              "GET /cgi-bin/x.pl?A=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + AcceptLines + FormLine + "\r\n");
+}
+
+TEST_F(HttpClientTest, ProxiedRequestBytesAreExactWithAndWithoutCredentials)
+{
+    Answer(Reply("200 OK", "proxied"));
+    m_client.Proxy = "127.0.0.1";
+    m_client.ProxyPort = m_server->Port();
+    m_client.Get("http://vendor.example:8080/cgi-bin/x.pl?A=1");
+    m_client.HeaderInfo.UserId = "proxyuser";
+    m_client.HeaderInfo.Password = "a rather long secret password: 0123456789";
+    m_client.Get("http://vendor.example:8080/cgi-bin/x.pl?A=1");
+    ASSERT_EQ(m_server->Requests().size(), 2u);
+    const std::string head = "GET http://vendor.example:8080/cgi-bin/x.pl?A=1 HTTP/1.0\r\n"
+                             "Proxy-Connection: Keep-Alive\r\nHost: vendor.example\r\n"
+        + AcceptLines;
+    EXPECT_EQ(m_server->Requests()[0], head + FormLine + "\r\n");
+    EXPECT_EQ(m_server->Requests()[1],
+              head
+                  + "Authorization: Basic "
+                    "cHJveHl1c2VyOmEgcmF0aGVyIGxvbmcgc2VjcmV0IHBhc3N3b3JkOiAwMTIzNDU2Nzg5\r\n"
+                  + FormLine + "\r\n");
+    EXPECT_EQ(m_client.Body, "proxied");
+}
+
+TEST_F(HttpClientTest, UrlWithoutSchemeUsesItsPortAndGetsSlashAppended)
+{
+    Answer(Reply("200 OK", "x"));
+    m_client.Get("127.0.0.1:" + std::to_string(m_server->Port()));
+    EXPECT_EQ(m_client.Url, "127.0.0.1:" + std::to_string(m_server->Port()) + "/");
+    ASSERT_EQ(m_server->Requests().size(), 1u);
+    EXPECT_EQ(m_server->Requests()[0].substr(0, 16), "GET / HTTP/1.0\r\n");
+}
+
+TEST_F(HttpClientTest, FileModeWritesBodyAndHeaderFiles)
+{
+    const std::string body(200000, 'b');
+    Answer(Reply("200 OK", body));
+    m_client.InputFileMode = true;
+    m_client.OutputFileMode = true;
+    m_client.Body = (m_dir->Path() / "body.bin").string();
+    m_client.Header = (m_dir->Path() / "head.txt").string();
+    m_client.Get(BaseUrl() + "/file");
+    EXPECT_EQ(ReadFileText(m_dir->Path() / "body.bin"), body);
+    EXPECT_EQ(ReadFileText(m_dir->Path() / "head.txt"), "HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n");
+    EXPECT_EQ(m_client.BytesReceived, 200000);
+}
+
+TEST_F(HttpClientTest, FileModeLeavesDestinationUntouchedWhenConnectFails)
+{
+    const std::uint16_t closedPort = FreePort();
+    const auto destination = m_dir->Path() / "lang.inibak";
+    WriteFileText(destination, "old content");
+    m_client.InputFileMode = true;
+    m_client.Body = destination.string();
+    TraceEvents();
+    EXPECT_EQ(ErrorOf([&] { m_client.Get("http://127.0.0.1:" + std::to_string(closedPort) + "/x"); }),
+              "Connection Failed");
+    EXPECT_EQ(m_client.LastErrorCode, 10061);
+    EXPECT_EQ(ReadFileText(destination), "old content");
+    const std::vector<std::string> expected = {"AboutToSend", "ConnectionFailed", "Disconnect"};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(HttpClientTest, FileModeFailsClearlyWhenDestinationCannotBeCreated)
+{
+    Answer(Reply("200 OK", "data"));
+    m_client.InputFileMode = true;
+    m_client.Body = (m_dir->Path() / "missing-folder" / "x.gif").string();
+    EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/x"); }), "Cannot create file " + m_client.Body);
+    EXPECT_FALSE(m_client.Connected);
+}
+
+TEST_F(HttpClientTest, StatusLineInTwoPiecesIsReadWhole)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 20");
+        connection.Drip("0 OK\r", 5);
+        connection.Drip("\nContent-Length: 2\r\n\r\nok", 1);
+    });
+    m_client.Get(BaseUrl() + "/");
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_EQ(m_client.Header, "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n");
+    EXPECT_EQ(m_client.Body, "ok");
+}
+
+TEST_F(HttpClientTest, OneByteDripArrivesWholeWithAPacketEventPerByte)
+{
+    const std::string body = "one byte at a time";
+    Serve([body](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 200 OK\r\n\r\n");
+        connection.Drip(body, 2);
+    });
+    int packets = 0;
+    m_client.OnPacketRecvd = [&] { ++packets; };
+    m_client.Get(BaseUrl() + "/");
+    EXPECT_EQ(m_client.Body, body);
+    EXPECT_EQ(packets, static_cast<int>(body.size()));
+}
+
+TEST_F(HttpClientTest, CloseInTheMiddleOfTheStatusLineGivesAnEmptyReply)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 200 O");
+    });
+    TraceEvents();
+    m_client.Get(BaseUrl() + "/");
+    EXPECT_EQ(m_client.ReplyCode, 0);
+    EXPECT_EQ(m_client.Header, "");
+    EXPECT_EQ(m_client.Body, "");
+    const std::vector<std::string> expected = {"AboutToSend", "Connect", "Success0", "Disconnect"};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(HttpClientTest, EmptyReplyGivesStatusZeroAndSuccess)
+{
+    Serve([](ServerConnection& connection, int) { connection.ReadRequest(); });
+    TraceEvents();
+    m_client.Body = "stale";
+    m_client.Get(BaseUrl() + "/");
+    EXPECT_EQ(m_client.ReplyCode, 0);
+    EXPECT_EQ(m_client.Header, "");
+    EXPECT_EQ(m_client.Body, "");
+    const std::vector<std::string> expected = {"AboutToSend", "Connect", "Success0", "Disconnect"};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(HttpClientTest, NotFoundFiresFailureAndKeepsTheBody)
+{
+    Answer(Reply("404 Not Found", "no such page"));
+    TraceEvents();
+    m_client.Get(BaseUrl() + "/missing");
+    EXPECT_EQ(m_client.ReplyCode, 404);
+    EXPECT_EQ(m_client.Body, "no such page");
+    const std::vector<std::string> expected = {"AboutToSend", "Connect", "PacketRecvd", "Failure0", "Disconnect"};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(HttpClientTest, UnauthorizedFiresFailureThenAuthenticationNeeded)
+{
+    Answer(Reply("401 Unauthorized", "login"));
+    TraceEvents();
+    m_client.Get(BaseUrl() + "/private");
+    const std::vector<std::string> expected = {"AboutToSend", "Connect",    "PacketRecvd",
+                                               "Failure0",    "Disconnect", "AuthenticationNeeded"};
+    EXPECT_EQ(m_events, expected);
+}
+
+TEST_F(HttpClientTest, RedirectChainFollowsRelativeLocationsAndCarriesTheCookie)
+{
+    const std::string other = "http://127.0.0.1:" + std::to_string(m_server->Port());
+    Serve([this, other](ServerConnection& connection, int index) {
+        m_server->Record(connection.ReadRequest());
+        if (index == 0)
+            connection.Send(Reply("302 Found", "first", "Location: /dir/second?q=1\r\nSet-Cookie: id=42; path=/\r\n"));
+        else if (index == 1)
+            connection.Send(Reply("301 Moved", "second", "Location: third.htm\r\n"));
+        else if (index == 2)
+            connection.Send(Reply("302 Found", "third", "Location: " + other + "/final\r\n"));
+        else
+            connection.Send(Reply("200 OK", "the end"));
+    });
+    TraceEvents();
+    m_client.Get(BaseUrl() + "/start");
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_EQ(m_client.Body, "the end");
+    EXPECT_EQ(m_client.Url, other + "/final");
+    const auto requests = m_server->Requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].find("Cookie:"), std::string::npos);
+    EXPECT_EQ(requests[1].substr(0, 31), "GET /dir/second?q=1 HTTP/1.0\r\nH");
+    EXPECT_NE(requests[1].find("\r\nCookie: id=42; path=/\r\n"), std::string::npos);
+    EXPECT_EQ(requests[2].substr(0, 29), "GET /dir/third.htm HTTP/1.0\r\n");
+    EXPECT_NE(requests[3].find("\r\nCookie: id=42; path=/\r\n"), std::string::npos);
+    EXPECT_EQ(std::count(m_events.begin(), m_events.end(), "Redirect"), 3);
+}
+
+TEST_F(HttpClientTest, RedirectLoopStopsAfterTwentyHopsWithTheLastReplyFinal)
+{
+    Answer(Reply("302 Found", "again", "Location: /loop\r\n"));
+    m_client.Get(BaseUrl() + "/loop");
+    EXPECT_EQ(m_client.ReplyCode, 302);
+    EXPECT_EQ(m_client.Body, "again");
+    EXPECT_EQ(m_server->Requests().size(), static_cast<std::size_t>(THttpClient::MaxRedirects + 1));
+}
+
+TEST_F(HttpClientTest, RedirectHandlerThatSetsHandledStopsAtTheFirstReply)
+{
+    Answer(Reply("302 Found", "moved", "Location: http://elsewhere.invalid/x\r\n"));
+    m_client.OnRedirect = [](bool& handled) { handled = true; };
+    m_client.Get(BaseUrl() + "/a");
+    EXPECT_EQ(m_client.ReplyCode, 302);
+    EXPECT_EQ(m_client.Body, "moved");
+    EXPECT_NE(m_client.Header.find("Location: http://elsewhere.invalid/x\r\n"), std::string::npos);
+    EXPECT_EQ(m_server->Requests().size(), 1u);
+}
+
+TEST_F(HttpClientTest, RedirectStatusesWithoutUsableLocationAreFinal)
+{
+    for (const char* status : {"299 Odd", "302 Found", "303 See Other", "304 Not Modified", "399 Odd"}) {
+        SCOPED_TRACE(status);
+        const auto before = m_server->Requests().size();
+        Answer(Reply(status, "final"));
+        TraceEvents();
+        m_events.clear();
+        m_client.Get(BaseUrl() + "/a");
+        EXPECT_EQ(m_client.Body, "final");
+        EXPECT_EQ(m_server->Requests().size(), before + 1);
+        EXPECT_EQ(std::count(m_events.begin(), m_events.end(), "Redirect"), 0);
+    }
+}
+
+TEST_F(HttpClientTest, AbortBeforeTheRequestHasNoEffect)
+{
+    Answer(Reply("200 OK", "fine"));
+    m_client.Abort();
+    m_client.OnAboutToSend = [this] { m_client.Abort(); };
+    m_client.Get(BaseUrl() + "/");
+    EXPECT_EQ(m_client.Body, "fine");
+}
+
+TEST_F(HttpClientTest, AbortBetweenRedirectHopsEndsTheRequest)
+{
+    Answer(Reply("302 Found", "again", "Location: /next\r\n"));
+    TraceEvents();
+    m_client.OnRedirect = [this](bool&) { m_client.Abort(); };
+    EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/a"); }), "Connection Canceled");
+    EXPECT_EQ(m_server->Requests().size(), 1u);
+    EXPECT_EQ(m_events.back(), "ConnectionFailed");
+    // The component stays usable: the next request clears the flag.
+    Answer(Reply("200 OK", "after"));
+    m_client.OnRedirect = nullptr;
+    m_client.Get(BaseUrl() + "/b");
+    EXPECT_EQ(m_client.Body, "after");
+}
+
+TEST_F(HttpClientTest, HttpsIsRefusedBeforeAnyConnection)
+{
+    TraceEvents();
+    try {
+        m_client.Get("https://127.0.0.1:" + std::to_string(m_server->Port()) + "/");
+        FAIL() << "no error";
+    } catch (const ESockError&) {
+        FAIL() << "a URL error is not a transport error";
+    } catch (const vexor::Exception& error) {
+        EXPECT_STREQ(error.what(), "HTTP Secure Socket is not supported");
+    }
+    EXPECT_TRUE(m_events.empty());
+    EXPECT_EQ(m_server->Connections(), 0);
+}
+
+TEST_F(HttpClientTest, HeaderLimitsRaiseClearErrors)
+{
+    std::string many = "HTTP/1.0 200 OK\r\n";
+    for (int i = 0; i < 101; ++i)
+        many += "X-Line: " + std::to_string(i) + "\r\n";
+    const std::string longLine = "HTTP/1.0 200 OK\r\nX-Long: " + std::string(70000, 'a') + "\r\n\r\n";
+    const std::string longLocation = "HTTP/1.0 302 Found\r\nLocation: /" + std::string(9000, 'a') + "\r\n\r\n";
+    const struct {
+        std::string reply, error;
+    } rows[] = {
+        {many + "\r\n", "Reply header has more than 100 lines"},
+        {longLine, "Reply line longer than 65536 bytes"},
+        {longLocation, "Location header longer than 8192 bytes"},
+        {"HTTP/1.0 200 OK\r\nSet-Cookie: " + std::string(9000, 'c') + "\r\n\r\n",
+         "Set-Cookie header longer than 8192 bytes"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.error);
+        Answer(row.reply);
+        EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), row.error);
+        EXPECT_FALSE(m_client.Connected);
+    }
+}
+
+TEST_F(HttpClientTest, ExactlyOneHundredHeaderLinesAreAccepted)
+{
+    std::string reply = "HTTP/1.0 200 OK\r\n";
+    for (int i = 0; i < 100; ++i)
+        reply += "X-Line: " + std::to_string(i) + "\r\n";
+    Answer(reply + "\r\nbody");
+    m_client.Get(BaseUrl() + "/");
+    EXPECT_EQ(m_client.Body, "body");
+}
+
+TEST_F(HttpClientTest, BodyInMemoryIsCapped)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 200 OK\r\n\r\n");
+        connection.SendForever(std::string(65536, 'z'));
+    });
+    m_client.MaxCaptureBytes = 1u << 20;
+    EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), "Reply body larger than 1048576 bytes");
+    EXPECT_LE(m_client.Body.size(), 1u << 20);
+    EXPECT_GT(m_client.Body.size(), 0u);
+}
+
+TEST_F(HttpClientTest, PostSendsFormEncodedDataWithItsLength)
+{
+    Serve([this](ServerConnection& connection, int) {
+        m_server->Record(connection.ReadRequest(std::string("a+b%2Fc%E9").size()));
+        connection.Send(Reply("200 OK", "posted"));
+    });
+    m_client.Post(BaseUrl() + "/form", "a b/c\xE9");
+    ASSERT_EQ(m_server->Requests().size(), 1u);
+    const std::string request = m_server->Requests()[0];
+    EXPECT_EQ(request.substr(0, 21), "POST /form HTTP/1.0\r\n");
+    EXPECT_NE(request.find(FormLine + "Content-Length: 10\r\n\r\na+b%2Fc%E9"), std::string::npos);
+}
+
+TEST_F(HttpClientTest, Ipv6LiteralUrlConnectsAndSendsABracketedHost)
+{
+    std::unique_ptr<LoopbackServer> server6;
+    try {
+        server6 = std::make_unique<LoopbackServer>(
+            [&](ServerConnection& connection, int) {
+                server6->Record(connection.ReadRequest());
+                connection.Send(Reply("200 OK", "six"));
+            },
+            true);
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "IPv6 loopback is not available on this machine";
+    }
+    m_client.Get("http://[::1]:" + std::to_string(server6->Port()) + "/v6");
+    server6->Stop();
+    EXPECT_EQ(m_client.Body, "six");
+    ASSERT_EQ(server6->Requests().size(), 1u);
+    EXPECT_EQ(server6->Requests()[0].substr(0, 31), "GET /v6 HTTP/1.0\r\nHost: [::1]\r\n");
+}
+
+}  // namespace
+}  // namespace vexor::net::testing

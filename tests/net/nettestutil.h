@@ -1,0 +1,57 @@
+#pragma once
+
+// Helpers shared by the network tests: a fixture whose loopback server runs
+// the script the test case sets, and small file helpers.
+
+#include "loopbackserver.h"
+#include "net/httpclient.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace vexor::net::testing {
+
+// An HTTP reply with a Content-Length line for `body`.
+std::string Reply(const std::string& status, const std::string& body, const std::string& extraHeaders = "");
+
+std::string ReadFileText(const std::filesystem::path& path);
+void WriteFileText(const std::filesystem::path& path, const std::string& text);
+
+// Runs `call` and returns the text of the ESockError it raised ("" if none).
+std::string ErrorOf(const std::function<void()>& call);
+
+// A fresh folder under the system's temporary folder, removed at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+class LoopbackTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The script for the connections of this case (server thread).
+    void Serve(LoopbackServer::Script script);
+    std::string BaseUrl() const;  // "http://127.0.0.1:<port>"
+
+    std::unique_ptr<LoopbackServer> m_server;
+    std::unique_ptr<TempDir> m_dir;
+
+private:
+    std::mutex m_scriptMutex;
+    LoopbackServer::Script m_script;
+};
+
+}  // namespace vexor::net::testing
