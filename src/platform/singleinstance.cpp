@@ -14,40 +14,12 @@
 
 namespace vexor::platform {
 
-namespace {
-
-// /tmp/vexor-<uid>, created 0700. Anyone may create a name under /tmp first,
-// so the folder is used only when it is a real folder (not a symlink) that
-// belongs to us; its mode is then tightened to 0700.
-std::string fallbackRuntimeDir()
-{
-    std::string folder = "/tmp/vexor-" + std::to_string(::getuid());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        throw Exception(formatMessage("Unable to create the folder %s", folder));
-    struct stat st;
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
-        throw Exception(formatMessage("Unsafe lock folder %s", folder));
-    if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
-        throw Exception(formatMessage("Unsafe lock folder %s", folder));
-    return folder;
-}
-
-std::string runtimeDir()
-{
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-    if (xdg && xdg[0] == '/')
-        return xdg;
-    return fallbackRuntimeDir();
-}
-
-}  // namespace
-
 SingleInstance::SingleInstance(std::string name, std::string lockDir)
 {
     if (!isPlainFileName(name))
         name = "Vexor";
     if (lockDir.empty())
-        lockDir = runtimeDir();
+        lockDir = defaultLockDir();
     while (lockDir.size() > 1 && lockDir.back() == '/')
         lockDir.pop_back();
     m_path = lockDir + "/" + name + ".lock";
@@ -79,6 +51,28 @@ bool SingleInstance::tryAcquire()
     }
     m_fd = fd;
     return true;
+}
+
+// Anyone may create a name under /tmp first, so the fallback folder is used
+// only when it is a real folder that belongs to us.
+std::string SingleInstance::privateFolder(const std::string& path)
+{
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        throw Exception(formatMessage("Unsafe lock folder %s", path));
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        throw Exception(formatMessage("Unsafe lock folder %s", path));
+    if ((st.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0)
+        throw Exception(formatMessage("Unsafe lock folder %s", path));
+    return path;
+}
+
+std::string SingleInstance::defaultLockDir()
+{
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    if (xdg && xdg[0] == '/')
+        return xdg;
+    return privateFolder("/tmp/vexor-" + std::to_string(::getuid()));
 }
 
 void SingleInstance::release()

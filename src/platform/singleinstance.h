@@ -32,6 +32,14 @@ public:
     bool held() const { return m_fd >= 0; }
     const std::string& lockFilePath() const { return m_path; }
 
+    // The default runtime folder (see the constructor).
+    static std::string defaultLockDir();
+    // `path` made ready as a private folder: created with mode 0700 when
+    // missing; an existing one must be a real folder (not a symlink) owned by
+    // this user, and its mode is tightened to 0700. Returns `path`; throws
+    // vexor::Exception "Unsafe lock folder %s" otherwise.
+    static std::string privateFolder(const std::string& path);
+
 private:
     std::string m_path;
     int m_fd = -1;

@@ -1,0 +1,201 @@
+#include "platform/fileops.h"
+
+#include "tempfolder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vexor::platform;
+
+class FileOps : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::mkdir((folder / "Languages").c_str(), 0755);
+        writeText(folder / "Languages/lang.ini", "[Languages]\r\nEnglish=english.lng\r\n");
+        ::mkdir((folder / "advs").c_str(), 0755);
+    }
+    TempFolder folder;
+};
+
+TEST_F(FileOps, ResolvePathMatchesEachComponentWithoutCase)
+{
+    const std::string base = folder.path();
+    const std::pair<std::string, std::string> cases[] = {
+        {base + "/Languages/lang.ini", base + "/Languages/lang.ini"},
+        {base + "/languages/lang.ini", base + "/Languages/lang.ini"},
+        {base + "/LANGUAGES/LANG.INI", base + "/Languages/lang.ini"},
+        {base + "/languages/new.lng", base + "/Languages/new.lng"},     // to be created
+        {base + "/nothere/Languages", base + "/nothere/Languages"},     // kept as written
+        {base + "/languages/", base + "/Languages/"},
+        {base + "//languages//lang.ini", base + "/Languages/lang.ini"},
+        {base + "/ADVS/../languages/lang.ini", base + "/advs/../Languages/lang.ini"},
+        {"", ""},
+        {"/", "/"},
+    };
+    for (const auto& [given, expected] : cases)
+        EXPECT_EQ(resolvePath(given), expected) << given;
+}
+
+TEST_F(FileOps, ResolvePathPrefersTheExactSpelling)
+{
+    ::mkdir((folder / "languages").c_str(), 0755);
+    EXPECT_EQ(resolvePath(folder / "languages"), folder / "languages");
+    EXPECT_EQ(resolvePath(folder / "Languages"), folder / "Languages");
+    // Neither spelling exact: the smallest in byte order, every time.
+    EXPECT_EQ(resolvePath(folder / "LANGUAGES"), folder / "Languages");
+}
+
+TEST_F(FileOps, ResolvePathRelativeToTheCurrentFolder)
+{
+    char* previous = ::getcwd(nullptr, 0);
+    ASSERT_EQ(::chdir(folder.path().c_str()), 0);
+    EXPECT_EQ(resolvePath("languages/LANG.ini"), "Languages/lang.ini");
+    EXPECT_EQ(resolvePath("./languages"), "./Languages");
+    ASSERT_EQ(::chdir(previous), 0);
+    std::free(previous);
+}
+
+TEST_F(FileOps, FileExistsOnlyForRegularFiles)
+{
+    EXPECT_TRUE(fileExists(folder / "languages/LANG.INI"));
+    EXPECT_FALSE(fileExists(folder / "Languages"));
+    EXPECT_FALSE(fileExists(folder / "missing.ini"));
+    EXPECT_FALSE(fileExists(""));
+}
+
+TEST_F(FileOps, DeleteFile)
+{
+    writeText(folder / "advs/000001.gif", "GIF");
+    EXPECT_TRUE(deleteFile(folder / "ADVS/000001.GIF"));
+    EXPECT_FALSE(fileExists(folder / "advs/000001.gif"));
+    EXPECT_FALSE(deleteFile(folder / "advs/000000.gif"));
+    EXPECT_FALSE(deleteFile(folder / "advs"));
+}
+
+TEST_F(FileOps, RenameNeverReplacesAnExistingTarget)
+{
+    writeText(folder / "advs/000002.bak", "new");
+    writeText(folder / "advs/000002.gif", "old");
+    EXPECT_FALSE(renameFile(folder / "advs/000002.bak", folder / "advs/000002.gif"));
+    EXPECT_EQ(readText(folder / "advs/000002.gif"), "old");
+    EXPECT_EQ(readText(folder / "advs/000002.bak"), "new");
+
+    EXPECT_TRUE(deleteFile(folder / "advs/000002.gif"));
+    EXPECT_TRUE(renameFile(folder / "ADVS/000002.bak", folder / "Advs/000002.gif"));
+    EXPECT_EQ(readText(folder / "advs/000002.gif"), "new");
+    EXPECT_FALSE(fileExists(folder / "advs/000002.bak"));
+
+    EXPECT_FALSE(renameFile(folder / "advs/missing.bak", folder / "advs/x.gif"));
+    EXPECT_FALSE(fileExists(folder / "advs/x.gif"));
+}
+
+TEST_F(FileOps, RenameIntoAFolderSpelledOtherwise)
+{
+    writeText(folder / "Languages/lang.inibak", "[Languages]\r\n");
+    EXPECT_TRUE(deleteFile(folder / "languages/lang.ini"));
+    EXPECT_TRUE(renameFile(folder / "languages/lang.inibak", folder / "languages/lang.ini"));
+    EXPECT_EQ(readText(folder / "Languages/lang.ini"), "[Languages]\r\n");
+}
+
+TEST_F(FileOps, ReadFirstLineUpToTheFirstCarriageReturn)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"[Languages]\r\nEnglish=e\r\n", "[Languages]"},
+        {"[Modules]\rx", "[Modules]"},
+        {"[Modules]\nx\r\n", "[Modules]\nx"},  // a LF alone does not end it
+        {"no break at all", "no break at all"},
+        {"", ""},
+        {"\r\n[Languages]", ""},
+        {"\xEF\xBB\xBF[Languages]\r\n", "\xEF\xBB\xBF[Languages]"},
+        {std::string("a\0b\rc", 5), std::string("a\0b", 3)},
+        {std::string(10000, 'x') + "\r", std::string(10000, 'x')},
+    };
+    for (const auto& [contents, expected] : cases) {
+        writeText(folder / "list.inibak", contents);
+        EXPECT_EQ(readFirstLine(folder / "list.inibak"), expected);
+    }
+}
+
+TEST_F(FileOps, ReadFirstLineLimitsAndFailures)
+{
+    writeText(folder / "long", std::string(100, 'y') + "\r\n");
+    EXPECT_EQ(readFirstLine(folder / "long", 10), std::string(10, 'y'));
+    EXPECT_EQ(readFirstLine(folder / "missing"), "");
+    EXPECT_EQ(readFirstLine(folder / "Languages"), "");
+    // A FIFO under the file's name must not hang the reader.
+    ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(readFirstLine(folder / "fifo"), "");
+}
+
+TEST_F(FileOps, ReadWholeFile)
+{
+    std::string contents;
+    std::string binary(70000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<char>(i * 7);
+    writeText(folder / "bin", binary);
+    EXPECT_TRUE(readWholeFile(folder / "BIN", contents));
+    EXPECT_EQ(contents, binary);
+    EXPECT_FALSE(readWholeFile(folder / "missing", contents));
+    EXPECT_TRUE(contents.empty());
+    EXPECT_FALSE(readWholeFile(folder / "advs", contents));
+}
+
+TEST_F(FileOps, WriteFileAtomicModes)
+{
+    ::umask(022);
+    EXPECT_TRUE(writeFileAtomic(folder / "new.txt", "one", 0640));
+    EXPECT_EQ(readText(folder / "new.txt"), "one");
+    EXPECT_EQ(fileMode(folder / "new.txt"), 0640u);
+    ::chmod((folder / "new.txt").c_str(), 0604);
+    EXPECT_TRUE(writeFileAtomic(folder / "new.txt", "two", 0600));
+    EXPECT_EQ(fileMode(folder / "new.txt"), 0604u);  // an existing file keeps its mode
+    EXPECT_EQ(readText(folder / "new.txt"), "two");
+}
+
+TEST_F(FileOps, WriteFileAtomicKeepsASymlinkLinked)
+{
+    writeText(folder / "real.ini", "old");
+    ASSERT_EQ(::symlink("real.ini", (folder / "link.ini").c_str()), 0);
+    EXPECT_TRUE(writeFileAtomic(folder / "link.ini", "new"));
+    struct stat st {};
+    ASSERT_EQ(::lstat((folder / "link.ini").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(readText(folder / "real.ini"), "new");
+}
+
+TEST_F(FileOps, WriteFileAtomicFailuresLeaveNothingBehind)
+{
+    EXPECT_FALSE(writeFileAtomic(folder / "missing/x.txt", "data"));
+    EXPECT_FALSE(writeFileAtomic(folder / "advs", "data"));  // a folder is not replaced
+    EXPECT_FALSE(writeFileAtomic("", "data"));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"Languages", "advs"}));
+}
+
+TEST(FileNames, PlainFileNames)
+{
+    const std::pair<std::string, bool> cases[] = {
+        {"english.lng", true}, {"Deutsch (Schweiz).lng", true}, {"\xC3\xA9t\xC3\xA9.lng", true},
+        {"..lng", true}, {"", false}, {".", false}, {"..", false}, {"../x", false},
+        {"a/b", false}, {"a\\b", false}, {"/etc/passwd", false}, {std::string("a\0b", 3), false},
+        {"a\nb", false}, {"tab\there", false}, {"del\x7f", false},
+    };
+    for (const auto& [name, plain] : cases)
+        EXPECT_EQ(isPlainFileName(name), plain) << name;
+}
+
+TEST(ExecutableDir, IsTheTestBinarysFolder)
+{
+    std::string dir = executableDir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.back(), '/');
+    EXPECT_EQ(dir.front(), '/');
+    EXPECT_TRUE(fileExists(dir + "test_fileops"));
+}
