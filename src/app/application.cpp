@@ -1,1 +1,148 @@
-// placeholder: to be written
+#include "app/application.h"
+
+#include "app/aboutbox.h"
+#include "app/appcontext.h"
+#include "app/constants.h"
+#include "app/language.h"
+#include "app/mainwindow.h"
+#include "app/terminationsignals.h"
+#include "dialogs/downloadlanguageform.h"
+#include "dialogs/preferform.h"
+#include "platform/fileops.h"
+#include "platform/registry.h"
+#include "platform/singleinstance.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <memory>
+
+namespace vexor {
+
+namespace {
+
+const char* const RegistryKey = "Software\\Vexor";
+
+void showMessage(QMessageBox::Icon icon, const std::string& message)
+{
+    // Also on stderr: a client started from a script or a session manager
+    // leaves a trace of why it stopped.
+    std::fprintf(stderr, "vexor: %s\n", message.c_str());
+    QMessageBox box(icon, QStringLiteral("Vexor"), QString::fromStdString(message), QMessageBox::Ok);
+    box.exec();
+}
+
+// The windows of one run and how a termination signal reaches them.
+struct Session {
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TDownloadLanguageForm> downloadLanguageForm;
+    std::unique_ptr<TForm_About> aboutForm;
+    bool closed = false;  // the close request was granted
+    bool closingBySignal = false;
+    bool signalBeforeWindow = false;
+};
+
+void onTerminationSignal(Session& session, const TerminationSignals& termination)
+{
+    TForm1* form = session.form.get();
+    if (session.closed)
+        return;  // the loop is ending already
+    if (!form || !form->isVisible()) {
+        // Start-up is still running (perhaps inside an error box): end every
+        // event loop; the start-up code closes the window once it exists.
+        session.signalBeforeWindow = true;
+        QCoreApplication::exit(1);
+        return;
+    }
+    if (session.closingBySignal || termination.Count() > 1) {
+        // Asked again while the first request is still showing why the
+        // settings could not be written: the process ends now.
+        QCoreApplication::exit(1);
+        return;
+    }
+    session.closingBySignal = true;
+    // Like a desktop log-out: the close request writes the settings. When
+    // that fails the error has been shown; the signal still ends the process.
+    if (!form->close())
+        QCoreApplication::exit(1);
+}
+
+// Client identifier: the key is opened, never created; without it the
+// start-up value stays. Throws "Invalid data type for 'VexorID'".
+void readClientId(Constants& c, const platform::Registry& registry)
+{
+    if (registry.keyExists(RegistryKey))
+        c.ClientId = registry.readString(RegistryKey, "VexorID");
+}
+
+}  // namespace
+
+int RunVexor(int argc, char** argv)
+{
+    // Before the lock: a signal that arrives once the lock is held is never
+    // a kill.
+    TerminationSignals::InstallHandlers();
+    platform::SingleInstance instance("Vexor");
+    if (!instance.tryAcquire())
+        return 0;
+
+    QApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vexor"));
+    // The program ends when its main window closes, whatever module windows
+    // are still open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Session session;
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::requested, &application,
+                     [&session, &termination] { onTerminationSignal(session, termination); });
+
+    Constants& c = GlobalConstants();
+    platform::Registry registry(platform::Registry::defaultFilePath());
+    std::unique_ptr<TLanguage> language;
+    try {
+        InitializeConstants(c, platform::executableDir());
+        language = std::make_unique<TLanguage>(c.LangIndexFile, c.LangDir, [](const std::string& message) {
+            showMessage(QMessageBox::Information, message);
+        });
+        language->LoadLanguage("English");
+        readClientId(c, registry);
+    } catch (const std::exception& error) {
+        showMessage(QMessageBox::Critical, error.what());
+        return 1;
+    }
+
+    AppContext context{c, registry, std::move(language)};
+    session.form = std::make_unique<TForm1>(context);
+    context.mainForm = session.form.get();
+    if (session.form->PreferForm) {
+        session.downloadLanguageForm = std::make_unique<TDownloadLanguageForm>(context, *session.form->PreferForm);
+        context.downloadLanguageForm = session.downloadLanguageForm.get();
+    }
+    session.aboutForm = std::make_unique<TForm_About>(context);
+    context.aboutForm = session.aboutForm.get();
+    QObject::connect(session.form.get(), &TForm1::closeAccepted, &application, [&session] {
+        session.closed = true;
+        QCoreApplication::quit();
+    });
+
+    int status = 0;
+    if (session.signalBeforeWindow) {
+        status = session.form->close() ? 0 : 1;
+    } else {
+        session.form->show();
+        status = application.exec();
+    }
+
+    context.aboutForm = nullptr;
+    session.aboutForm.reset();
+    context.downloadLanguageForm = nullptr;
+    session.downloadLanguageForm.reset();
+    context.mainForm = nullptr;
+    session.form.reset();
+    context.GlobalLanguage.reset();
+    instance.release();
+    return status;
+}
+
+}  // namespace vexor

@@ -1,0 +1,22 @@
+#pragma once
+
+// The client's life from start to end, around its main window:
+//  1. SIGTERM, SIGINT and SIGHUP become close requests (TerminationSignals).
+//  2. A second instance (the lock "Vexor" is held) exits at once with status
+//     0 and shows nothing.
+//  3. The application object; the shared state from the executable's folder;
+//     the language object with "English"; the client identifier from the
+//     registry value "VexorID" of "Software\Vexor".
+//  4. The main window (which reads the settings and starts everything else),
+//     the language download dialog and the about box; the main window is shown.
+//  5. The event loop runs until the main window has closed (its close request
+//     wrote the settings).
+//  6. The windows go (the main window stops the download thread and cleans up
+//     the modules), then the language object, then the lock.
+// An error in step 3 is shown in a message box (and on stderr) and ends the
+// program with status 1.
+namespace vexor {
+
+int RunVexor(int argc, char** argv);
+
+}  // namespace vexor
