@@ -1,0 +1,588 @@
+// TSocketTransport: error texts, line reads and writes over a socketpair,
+// lookups through an injected resolver, time-outs, the pump, and Abort from
+// another thread in every wait (lookup, connect, header, body).
+
+#include "net/sockettransport.h"
+
+#include "net/httpclient.h"
+#include "nettestutil.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace vexor::net::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST(SocketErrorTextTest, TableEntriesAndUnknownNumbers)
+{
+    const struct {
+        std::int32_t number;
+        const char* text;
+    } rows[] = {
+        {10061, "10061:Connection refused"},
+        {10004, "10004:Interrupted system call"},
+        {10035, "10035:Operation would block"},
+        {10093, "10093:Successful WSAStartup not yet performed"},
+        {11004, "11004:Valid name, no data record of requested type"},
+        {0, "Unknown Error No. 0"},
+        {10000, "Unknown Error No. 10000"},
+        {10072, "Unknown Error No. 10072"},
+        {-5, "Unknown Error No. -5"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(SocketErrorText(row.number), row.text) << row.number;
+}
+
+TEST(SocketErrorTextTest, ErrnoAndLookupErrorsMapToWindowsSocketsNumbers)
+{
+    EXPECT_EQ(WinsockErrorFromErrno(ECONNREFUSED), 10061);
+    EXPECT_EQ(WinsockErrorFromErrno(ETIMEDOUT), 10060);
+    EXPECT_EQ(WinsockErrorFromErrno(ECONNRESET), 10054);
+    EXPECT_EQ(WinsockErrorFromErrno(ENETUNREACH), 10051);
+    EXPECT_EQ(WinsockErrorFromErrno(EHOSTUNREACH), 10065);
+    EXPECT_EQ(WinsockErrorFromErrno(EADDRINUSE), 10048);
+    EXPECT_EQ(WinsockErrorFromErrno(EAGAIN), 10035);
+    EXPECT_EQ(WinsockErrorFromErrno(ENOTCONN), 10057);
+    EXPECT_EQ(WinsockErrorFromErrno(0), 0);
+    // No counterpart: outside the table, never mistaken for one of its numbers.
+    EXPECT_EQ(SocketErrorText(WinsockErrorFromErrno(EIO)), "Unknown Error No. " + std::to_string(12000 + EIO));
+    EXPECT_EQ(WinsockErrorFromLookup(EAI_NONAME), 11001);
+    EXPECT_EQ(WinsockErrorFromLookup(EAI_AGAIN), 11002);
+    EXPECT_EQ(WinsockErrorFromLookup(EAI_FAIL), 11003);
+}
+
+TEST(SocketTransportInfoTest, WinsockInfoHasSixDescribedLines)
+{
+    TSocketTransport transport;
+    ASSERT_EQ(transport.WinsockInfo.size(), 6u);
+    const char* prefixes[] = {"Version= ", "High Version= ", "Description= ", "System= ", "Max Sockets= ",
+                              "Max Udp pack size= "};
+    for (std::size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(transport.WinsockInfo[i].rfind(prefixes[i], 0), 0u) << transport.WinsockInfo[i];
+    EXPECT_GT(std::stoi(transport.WinsockInfo[4].substr(13)), 0);
+}
+
+// A transport attached to one end of a socketpair; the test drives the other.
+class SocketPairTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        m_transport.AttachSocket(fds[0]);
+        m_peer = fds[1];
+    }
+    void TearDown() override
+    {
+        if (m_peer >= 0)
+            ::close(m_peer);
+    }
+    void PeerSends(const std::string& bytes) { ASSERT_EQ(::send(m_peer, bytes.data(), bytes.size(), 0), ssize_t(bytes.size())); }
+    void PeerCloses()
+    {
+        ::close(m_peer);
+        m_peer = -1;
+    }
+    std::string PeerReceives()
+    {
+        std::string got;
+        char buffer[70000];
+        ssize_t n;
+        while ((n = ::recv(m_peer, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            got.append(buffer, static_cast<std::size_t>(n));
+        return got;
+    }
+
+    TSocketTransport m_transport;
+    int m_peer = -1;
+};
+
+TEST_F(SocketPairTest, ReadLnReturnsOneLineAndLeavesTheRestUnread)
+{
+    PeerSends("first\r\nsecond\nrest of the body");
+    EXPECT_EQ(m_transport.ReadLn(), "first\r\n");
+    EXPECT_EQ(m_transport.ReadLn(), "second\n");
+    EXPECT_TRUE(m_transport.DataAvailable());
+    PeerCloses();
+    std::string rest;
+    m_transport.CaptureString(rest, -1);
+    EXPECT_EQ(rest, "rest of the body");
+    EXPECT_EQ(m_transport.BytesReceived, 16);
+}
+
+TEST_F(SocketPairTest, ReadLnDropsAPartialLineWhenThePeerCloses)
+{
+    PeerSends("no line end");
+    PeerCloses();
+    EXPECT_EQ(m_transport.ReadLn(), "");
+}
+
+TEST_F(SocketPairTest, ReadLnHandlesLinesAtTheBufferLimit)
+{
+    const std::string fits(TSocketTransport::BlockSize - 1, 'a');
+    PeerSends(fits + "\n");
+    EXPECT_EQ(m_transport.ReadLn().size(), TSocketTransport::BlockSize);
+    std::thread writer([this] { PeerSends(std::string(TSocketTransport::BlockSize + 10, 'b') + "\n"); });
+    EXPECT_EQ(ErrorOf([&] { m_transport.ReadLn(); }), "Reply line longer than 65536 bytes");
+    PeerCloses();
+    writer.join();
+}
+
+TEST_F(SocketPairTest, ReadsWithoutAConnectionEndNormally)
+{
+    m_transport.Disconnect();
+    EXPECT_EQ(m_transport.ReadLn(), "");
+    EXPECT_EQ(m_transport.LastErrorCode, 10057);
+    std::string text = "old";
+    m_transport.CaptureString(text, -1);
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(m_transport.DataAvailable());
+}
+
+TEST_F(SocketPairTest, WriteSendsUpToTheFirstZeroByteAndRejectsOverlongTexts)
+{
+    m_transport.Write(std::string("abc\0def", 7));
+    m_transport.Writeln("line");
+    EXPECT_EQ(PeerReceives(), "abcline\r\n");
+    EXPECT_EQ(ErrorOf([&] { m_transport.Write(std::string(65536, 'x')); }), "Write text longer than 65535 characters");
+    m_transport.Write(std::string(65535, 'y'));
+    EXPECT_EQ(PeerReceives().size(), 65535u);
+}
+
+TEST_F(SocketPairTest, SendBufferWithLengthSendsZeroBytesToo)
+{
+    const char block[] = {'a', '\0', 'b'};
+    m_transport.SendBuffer(block, 3);
+    EXPECT_EQ(PeerReceives(), std::string(block, 3));
+}
+
+TEST_F(SocketPairTest, TransactionTakesTheLeadingDigitsAsReplyCode)
+{
+    PeerSends("250 fine\r\n999999 big\r\nabc\r\n");
+    EXPECT_EQ(m_transport.Transaction("HELO"), "250 fine\r\n");
+    EXPECT_EQ(m_transport.ReplyCode, 250);
+    m_transport.Transaction("A");
+    EXPECT_EQ(m_transport.ReplyCode, 0);
+    m_transport.Transaction("B");
+    EXPECT_EQ(m_transport.ReplyCode, 0);
+    EXPECT_EQ(PeerReceives(), "HELO\r\nA\r\nB\r\n");
+}
+
+TEST_F(SocketPairTest, CaptureStringStopsAtItsMaximumAfterTheBlock)
+{
+    PeerSends("0123456789");
+    std::string text;
+    m_transport.CaptureString(text, 4);
+    EXPECT_EQ(text, "0123456789");  // one block may overshoot
+}
+
+TEST_F(SocketPairTest, SendFileAndCaptureFileMoveWholeFiles)
+{
+    TempDir dir;
+    std::string content;
+    for (int i = 0; i < 30000; ++i)
+        content += static_cast<char>(i * 7);
+    WriteFileText(dir.Path() / "out.bin", content);
+    int sentEvents = 0;
+    m_transport.OnPacketSent = [&] { ++sentEvents; };
+    m_transport.SendFile((dir.Path() / "out.bin").string());
+    EXPECT_EQ(m_transport.BytesSent, 30000);
+    EXPECT_GE(sentEvents, 1);
+    const std::string received = PeerReceives();
+    EXPECT_EQ(received, content);
+    PeerSends(received);
+    PeerCloses();
+    m_transport.CaptureFile((dir.Path() / "in.bin").string());
+    EXPECT_EQ(ReadFileText(dir.Path() / "in.bin"), content);
+    EXPECT_EQ(ErrorOf([&] { m_transport.SendFile((dir.Path() / "none").string()); }),
+              "Cannot open file " + (dir.Path() / "none").string());
+}
+
+TEST_F(SocketPairTest, TimeOutEndsASilentReadWithTheAbortText)
+{
+    m_transport.TimeOut = 50;
+    try {
+        m_transport.ReadLn();
+        FAIL() << "no time-out";
+    } catch (const EAbortError& error) {
+        EXPECT_STREQ(error.what(), "Socket readln aborted");
+    }
+    EXPECT_TRUE(m_transport.TimedOut);
+    EXPECT_FALSE(m_transport.Canceled.load());
+    // The component stays usable.
+    PeerSends("next\n");
+    EXPECT_EQ(m_transport.ReadLn(), "next\n");
+}
+
+TEST_F(SocketPairTest, TimeOutBoundsACaptureAsAWholeEvenWhileDataFlows)
+{
+    std::atomic<bool> stop{false};
+    std::thread drip([&] {
+        while (!stop.load()) {
+            if (::send(m_peer, "x", 1, MSG_NOSIGNAL) != 1)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    m_transport.TimeOut = 100;
+    std::string text;
+    EXPECT_EQ(ErrorOf([&] { m_transport.CaptureString(text, -1); }), "Socket capture aborted");
+    stop = true;
+    drip.join();
+    EXPECT_GT(text.size(), 1u);  // several blocks arrived and each re-armed the timer
+}
+
+TEST_F(SocketPairTest, PumpRunsDuringWaitsAndMayAbort)
+{
+    int turns = 0;
+    m_transport.setPump([&] {
+        if (++turns == 3)
+            m_transport.Abort();
+    });
+    EXPECT_EQ(ErrorOf([&] { m_transport.ReadLn(); }), "Socket readln aborted");
+    EXPECT_EQ(turns, 3);
+}
+
+TEST(SocketTransportConnectTest, RefusedConnectFailsWithTheConnectEvent)
+{
+    TSocketTransport transport;
+    int failed = 0;
+    transport.OnConnectionFailed = [&] { ++failed; };
+    transport.Host = "127.0.0.1";
+    transport.Port = FreePort();
+    EXPECT_EQ(ErrorOf([&] { transport.Connect(); }), "Connection Failed");
+    EXPECT_EQ(transport.LastErrorCode, 10061);
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(transport.Connected);
+}
+
+TEST(SocketTransportConnectTest, SecondConnectWhileConnectedIsRefused)
+{
+    LoopbackServer server([](ServerConnection& c, int) { c.WaitForPeerClose(); });
+    TSocketTransport transport;
+    transport.Host = "127.0.0.1";
+    transport.Port = server.Port();
+    transport.Connect();
+    EXPECT_EQ(ErrorOf([&] { transport.Connect(); }), "Already connected");
+    transport.Disconnect();
+}
+
+// Resolver stand-ins: a table of names, and one that hangs until released.
+LookupAnswer loopbackFor(const std::string& name, std::vector<std::string>* asked, std::mutex* mutex)
+{
+    {
+        std::lock_guard lock(*mutex);
+        asked->push_back(name);
+    }
+    if (name != "vendor.test" && name != "proxy.test")
+        return {11001, {}};
+    sockaddr_storage address{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return {0, {address}};
+}
+
+class LookupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_server = std::make_unique<LoopbackServer>([](ServerConnection& c, int) { c.WaitForPeerClose(); });
+        m_transport.setResolver([this](const std::string& name) { return loopbackFor(name, &m_asked, &m_mutex); });
+        m_transport.OnHostResolved = [this] { ++m_resolved; };
+        m_transport.Port = m_server->Port();
+    }
+    std::vector<std::string> Asked()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_asked;
+    }
+
+    std::unique_ptr<LoopbackServer> m_server;
+    TSocketTransport m_transport;
+    std::mutex m_mutex;
+    std::vector<std::string> m_asked;
+    int m_resolved = 0;
+};
+
+TEST_F(LookupTest, DottedAddressConnectsWithoutALookup)
+{
+    m_transport.Host = "127.0.0.1";
+    m_transport.Connect();
+    EXPECT_TRUE(m_transport.Connected);
+    EXPECT_EQ(m_resolved, 0);
+    EXPECT_TRUE(Asked().empty());
+}
+
+TEST_F(LookupTest, NameIsResolvedOnceAndReported)
+{
+    m_transport.Host = "vendor.test";
+    m_transport.Connect();
+    EXPECT_TRUE(m_transport.Connected);
+    EXPECT_EQ(m_resolved, 1);
+}
+
+TEST_F(LookupTest, ProxyNameAndPortReplaceHostAndPort)
+{
+    m_transport.Host = "unknown.test";
+    m_transport.Port = 1;
+    m_transport.Proxy = "proxy.test";
+    m_transport.ProxyPort = m_server->Port();
+    m_transport.Connect();
+    EXPECT_TRUE(m_transport.Connected);
+    EXPECT_EQ(Asked(), std::vector<std::string>{"proxy.test"});
+}
+
+TEST_F(LookupTest, InvalidHostHandlerIsAskedOnceAndMayRetry)
+{
+    m_transport.Host = "nowhere.test";
+    int calls = 0;
+    m_transport.OnInvalidHost = [&](bool&) { ++calls; };
+    EXPECT_EQ(ErrorOf([&] { m_transport.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(m_transport.LastErrorCode, 11001);
+    EXPECT_EQ(Asked().size(), 1u);
+
+    calls = 0;
+    m_transport.OnInvalidHost = [&](bool& handled) {
+        ++calls;
+        handled = true;
+    };
+    EXPECT_EQ(ErrorOf([&] { m_transport.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(Asked().size(), 3u);
+
+    m_transport.OnInvalidHost = [&](bool& handled) {
+        m_transport.Host = "vendor.test";
+        handled = true;
+    };
+    m_transport.Connect();
+    EXPECT_TRUE(m_transport.Connected);
+}
+
+// A resolver that hangs until the test lets it go; its late answer is dropped.
+class HangingResolver {
+public:
+    ResolveFunction Function()
+    {
+        return [this](const std::string&) {
+            std::unique_lock lock(m_mutex);
+            m_started = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_released; });
+            return LookupAnswer{11001, {}};
+        };
+    }
+    void WaitStarted()
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_started; });
+    }
+    void Release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_started = false;
+    bool m_released = false;
+};
+
+TEST(LookupTimeOutTest, HangingLookupTimesOut)
+{
+    HangingResolver resolver;
+    TSocketTransport transport;
+    transport.setResolver(resolver.Function());
+    transport.Host = "hangs.test";
+    transport.Port = 80;
+    transport.TimeOut = 50;
+    EXPECT_EQ(ErrorOf([&] { transport.Connect(); }), "Host Lookup Timed Out");
+    resolver.Release();
+}
+
+// Abort from another thread once the client reports `trigger`; the blocking
+// call must return with `expected` within 100 ms of the Abort.
+class CancelTest : public LoopbackTest {
+protected:
+    void AbortOn(const std::string& trigger)
+    {
+        m_client.ReportLevel = 8;
+        m_client.OnStatus = [this, trigger](const std::string& status) {
+            std::lock_guard lock(m_mutex);
+            if (status == trigger)
+                m_triggered = true;
+            m_changed.notify_all();
+        };
+        m_aborter = std::thread([this] {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_triggered || m_finished; });
+            lock.unlock();
+            m_abortedAt.store(Clock::now().time_since_epoch().count());
+            m_client.Abort();
+        });
+    }
+    void ExpectAbortEnds(const std::string& url, const std::string& expected)
+    {
+        const std::string error = ErrorOf([&] { m_client.Get(url); });
+        const auto returnedAt = Clock::now().time_since_epoch().count();
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+            m_changed.notify_all();
+        }
+        m_aborter.join();
+        EXPECT_EQ(error, expected);
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            Clock::duration(returnedAt - m_abortedAt.load()));
+        EXPECT_LT(elapsed.count(), 100);
+    }
+
+    THttpClient m_client;
+    std::thread m_aborter;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_triggered = false;
+    bool m_finished = false;
+    std::atomic<Clock::rep> m_abortedAt{0};
+};
+
+TEST_F(CancelTest, AbortDuringTheLookup)
+{
+    HangingResolver resolver;
+    m_client.setResolver(resolver.Function());
+    m_client.ReportLevel = 8;
+    m_aborter = std::thread([&] {
+        resolver.WaitStarted();
+        m_abortedAt.store(Clock::now().time_since_epoch().count());
+        m_client.Abort();
+    });
+    const std::string error = ErrorOf([&] { m_client.Get("http://hangs.test/x"); });
+    const auto elapsed = Clock::now().time_since_epoch().count() - m_abortedAt.load();
+    m_aborter.join();
+    resolver.Release();
+    EXPECT_EQ(error, "Host Lookup Canceled");
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::duration(elapsed)).count(), 100);
+}
+
+TEST_F(CancelTest, AbortDuringTheConnect)
+{
+    // A listener with a full backlog leaves further connects pending.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), length), 0);
+
+    int failed = 0;
+    m_client.OnConnectionFailed = [&] { ++failed; };
+    AbortOn("Timer On");  // the first timed step after a numeric host is the connect wait
+    ExpectAbortEnds("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", "Connection Canceled");
+    EXPECT_EQ(failed, 1);
+    ::close(filler);
+    ::close(listener);
+}
+
+TEST_F(CancelTest, AbortWhileWaitingForTheHeader)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.WaitForPeerClose();
+    });
+    AbortOn("ReadLn");
+    ExpectAbortEnds(BaseUrl() + "/", "Socket readln aborted");
+    EXPECT_FALSE(m_client.Canceled.load());
+}
+
+TEST_F(CancelTest, AbortDuringAnEndlessBodyInMemory)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 200 OK\r\n\r\n");
+        connection.SendForever(std::string(4096, 'e'));
+    });
+    AbortOn("Capture String");
+    ExpectAbortEnds(BaseUrl() + "/", "Socket capture aborted");
+}
+
+TEST_F(CancelTest, AbortDuringABodyIntoAFile)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 200 OK\r\n\r\npartial");
+        connection.WaitForPeerClose();
+    });
+    m_client.InputFileMode = true;
+    m_client.Body = (m_dir->Path() / "partial.bin").string();
+    AbortOn("CaptureFile");
+    ExpectAbortEnds(BaseUrl() + "/", "Socket send aborted");
+}
+
+TEST_F(CancelTest, TimeOutWhileTheServerNeverAnswers)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.WaitForPeerClose();
+    });
+    m_client.TimeOut = 100;
+    EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), "Socket readln aborted");
+    EXPECT_TRUE(m_client.TimedOut);
+}
+
+TEST_F(CancelTest, TimeOutDuringAConnectThatHangs)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), length), 0);
+    m_client.TimeOut = 100;
+    EXPECT_EQ(ErrorOf([&] { m_client.Get("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"); }),
+              "Connection Timed out");
+    ::close(filler);
+    ::close(listener);
+}
+
+TEST_F(CancelTest, PumpedGetCanBeAbortedFromThePump)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.WaitForPeerClose();
+    });
+    int turns = 0;
+    m_client.setPump([&] {
+        if (++turns == 5)
+            m_client.Abort();
+    });
+    EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), "Socket readln aborted");
+    EXPECT_EQ(turns, 5);
+}
+
+}  // namespace
+}  // namespace vexor::net::testing
