@@ -170,8 +170,11 @@ std::string fullName(const std::string& key)
 
 std::string displayData(const RegValue& value)
 {
-    if (value.type == "REG_DWORD")
-        return "0x" + std::to_string(std::strtoul(value.data.c_str(), nullptr, 16));
+    if (value.type == "REG_DWORD") {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%lx", std::strtoul(value.data.c_str(), nullptr, 16));
+        return text;
+    }
     return value.data;
 }
 

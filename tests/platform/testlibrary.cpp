@@ -1,0 +1,5 @@
+// A small library for the dynamic-library tests.
+extern "C" __attribute__((visibility("default"))) int vexorTestAnswer()
+{
+    return 42;
+}
