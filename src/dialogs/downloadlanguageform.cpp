@@ -2,9 +2,13 @@
 
 #include "dialogs/dialogtext.h"
 #include "dialogs/preferform.h"
+#include "platform/fileops.h"
 #include "platform/shellopen.h"
+#include "sync/protocol.h"
 
+#include <QCoreApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
@@ -15,14 +19,81 @@ namespace vexor {
 
 using dialogs::qtext;
 
+namespace {
+constexpr int TimeOutMs = 5000;
+}
+
+std::string dialogs::JoinLinesCrLf(std::string_view body)
+{
+    std::string text;
+    text.reserve(body.size() + body.size() / 16 + 2);
+    std::size_t start = 0;
+    while (start < body.size()) {
+        const std::size_t end = body.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            text.append(body.substr(start)).append("\r\n");
+            break;
+        }
+        text.append(body.substr(start, end - start)).append("\r\n");
+        start = end + 1;
+        if (body[end] == '\r' && start < body.size() && body[start] == '\n')
+            ++start;
+    }
+    return text;
+}
+
 TDownloadLanguageForm::TDownloadLanguageForm(AppContext& app, TPreferForm& preferForm, QWidget* parent)
-    : QDialog(parent), m_app(app), m_preferForm(preferForm)
+    : QDialog(parent), HttpClient1(std::make_shared<net::THttpClient>()), m_app(app), m_preferForm(preferForm)
 {
     createControls();
+    connectClientEvents();
     ApplyTexts();
 }
 
-TDownloadLanguageForm::~TDownloadLanguageForm() = default;
+TDownloadLanguageForm::~TDownloadLanguageForm()
+{
+    // Should the dialog go while a transfer waits (deleted from inside the
+    // pump), the transfer still holds the client: it must end at once and
+    // must not call back into this object.
+    HttpClient1->OnConnect = nullptr;
+    HttpClient1->OnConnectionFailed = nullptr;
+    HttpClient1->OnInvalidHost = nullptr;
+    HttpClient1->OnSuccess = nullptr;
+    HttpClient1->OnFailure = nullptr;
+    if (m_transferRunning)
+        abortTransfer();
+}
+
+void TDownloadLanguageForm::connectClientEvents()
+{
+    net::THttpClient& client = *HttpClient1;
+    client.TimeOut = TimeOutMs;
+    client.InputFileMode = false;
+    // The pump runs inside the client, so the client outlives every call of it.
+    client.setPump([c = &client, abortWanted = m_abortWanted] {
+        QCoreApplication::processEvents();
+        if (*abortWanted)
+            c->Abort();
+    });
+    client.OnConnect = [this] { setStatus(m_app.language().ErrorText("ConnectionEstabilished")); };
+    client.OnConnectionFailed = [this] { setStatus(m_app.language().ErrorText("ConnectionFailed")); };
+    client.OnInvalidHost = [this](bool& handled) {
+        // No second lookup: the request ends with the lookup error.
+        handled = false;
+        setStatus(m_app.language().ErrorText("ConnectionNoHost"));
+    };
+    client.OnSuccess = [this](net::CmdType) {
+        setStatus(m_app.language().Text("LDSuccess"));
+        m_gauge1->setValue(m_gauge1->maximum());
+        Downloaded = true;
+    };
+    client.OnFailure = [this](net::CmdType) { setStatus(m_app.language().ErrorText("ConnectionFailed")); };
+}
+
+void TDownloadLanguageForm::setStatus(const std::string& text)
+{
+    m_label1->setText(qtext(text));
+}
 
 void TDownloadLanguageForm::createControls()
 {
@@ -100,13 +171,93 @@ void TDownloadLanguageForm::FormShow()
 
 void TDownloadLanguageForm::DownloadButtonClick()
 {
-    // The transfer is wired to the HTTP client in the next step.
+    if (m_transferRunning)
+        return;
     m_downloadButton->setEnabled(false);
+
+    const ProxySettings proxy = m_app.c.Proxy();
+    const std::shared_ptr<net::THttpClient> client = HttpClient1;
+    client->Proxy = proxy.ProxyName;
+    client->ProxyPort = proxy.ProxyPort;
+    client->HeaderInfo.UserId = proxy.ProxyUser;
+    client->HeaderInfo.Password = proxy.ProxyPass;
+    client->InputFileMode = false;
+
+    m_gauge1->setValue(0);
+    m_gauge1->show();
+    Downloaded = false;
+
+    // The file name comes from the language index, which the server sends:
+    // only a plain name inside the language folder is ever written.
+    const std::string fileName = m_app.language().LanguageFileName(m_preferForm.SelectedLanguage());
+    if (!platform::isPlainFileName(fileName)) {
+        setStatus(m_app.language().ErrorText("ConnectionFailed"));
+        return;
+    }
+    const std::string url =
+        sync::LangcUrl(m_app.c.ServerHost, {m_app.c.ClientId, m_app.c.UserId}, fileName);
+
+    // While Get waits, the pump delivers every event of the GUI thread: the
+    // Cancel button, the close box, and possibly the dialog's destruction.
+    QPointer<TDownloadLanguageForm> self(this);
+    *m_abortWanted = false;
+    m_transferRunning = true;
+    try {
+        client->Get(url);
+    } catch (const std::exception&) {
+        // Lookup, connect, time-out or abort: Label1 keeps the last status
+        // and Download stays disabled.
+        if (self)
+            m_transferRunning = false;
+        return;
+    }
+    if (!self)
+        return;
+    m_transferRunning = false;
+
+    if (!Downloaded) {
+        m_downloadButton->setEnabled(true);
+        return;
+    }
+    if (!saveLanguageFile(fileName, client->Body)) {
+        // Not installed after all: the dialog must not end with OK.
+        Downloaded = false;
+        m_gauge1->setValue(0);
+        setStatus(m_app.language().ErrorText("ConnectionFailed"));
+        m_downloadButton->setEnabled(true);
+        return;
+    }
+    const std::string okCaption = m_app.language().Text("LDOKButton");
+    if (!okCaption.empty())
+        m_cancelButton->setText(qtext(okCaption));
+}
+
+bool TDownloadLanguageForm::saveLanguageFile(const std::string& fileName, const std::string& body)
+{
+    // Written under a temporary name and renamed over the target, so that a
+    // failed write never leaves a broken language file behind.
+    return platform::writeFileAtomic(m_app.language().LangDir() + fileName, dialogs::JoinLinesCrLf(body));
+}
+
+void TDownloadLanguageForm::abortTransfer()
+{
+    *m_abortWanted = true;
+    HttpClient1->Abort();
 }
 
 void TDownloadLanguageForm::CancelButtonClick()
 {
-    done(Downloaded ? QDialog::Accepted : QDialog::Rejected);
+    if (m_transferRunning)
+        abortTransfer();
+    // A transfer that is still unwinding has not written its file yet.
+    done(Downloaded && !m_transferRunning ? QDialog::Accepted : QDialog::Rejected);
+}
+
+void TDownloadLanguageForm::reject()
+{
+    if (m_transferRunning)
+        abortTransfer();
+    QDialog::reject();
 }
 
 void TDownloadLanguageForm::SpeedButton1Click()

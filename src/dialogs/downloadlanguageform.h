@@ -10,8 +10,13 @@
 // thread only; created once at start-up.
 
 #include "app/appcontext.h"
+#include "net/httpclient.h"
 
 #include <QDialog>
+
+#include <memory>
+#include <string>
+#include <string_view>
 
 class QLabel;
 class QProgressBar;
@@ -21,6 +26,13 @@ class QToolButton;
 namespace vexor {
 
 class TPreferForm;
+
+namespace dialogs {
+// The text of a downloaded language file as it is stored: the body split into
+// lines at CR, LF or CR LF, each line ended by CR LF. A body that ends with a
+// line break gives no extra empty line; an empty body gives an empty text.
+std::string JoinLinesCrLf(std::string_view body);
+}  // namespace dialogs
 
 class TDownloadLanguageForm : public QDialog {
     Q_OBJECT
@@ -41,11 +53,30 @@ public:
     // True once the success event of the current download has fired.
     bool Downloaded = false;
 
+    // The dialog's HTTP client: time-out 5000 ms, body in memory, the
+    // transfer pumping the GUI thread's events while it waits. Shared so that
+    // a running transfer keeps its client even should the dialog be destroyed
+    // from inside the pump.
+    std::shared_ptr<net::THttpClient> HttpClient1;
+
+    // True while DownloadButtonClick waits for the transfer.
+    bool TransferRunning() const { return m_transferRunning; }
+
+public slots:
+    // Escape and the close box: a running transfer is aborted first.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void createControls();
+    void connectClientEvents();
+    void setStatus(const std::string& text);
+    // Ends a running transfer at its next wait; repeated by the pump until the
+    // transfer is over, so that an abort during the connect step is not lost.
+    void abortTransfer();
+    bool saveLanguageFile(const std::string& fileName, const std::string& body);
 
     AppContext& m_app;
     TPreferForm& m_preferForm;
@@ -55,6 +86,9 @@ private:
     QPushButton* m_downloadButton = nullptr;
     QToolButton* m_speedButton1 = nullptr;
     QPushButton* m_cancelButton = nullptr;
+
+    bool m_transferRunning = false;
+    std::shared_ptr<bool> m_abortWanted = std::make_shared<bool>(false);
 };
 
 }  // namespace vexor
