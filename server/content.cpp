@@ -164,6 +164,8 @@ LineupLoad ContentStore::loadLineups() const
     const auto folder = m_root / "lineups";
     std::map<unsigned, fs::path> files;
     std::error_code ec;
+    if (!fs::exists(folder, ec))
+        return { {}, folder.string() + ": no line-up files (1.txt, 2.txt, ...)" };
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (const auto number = lineupNumber(it->path().filename().string()))
             files.emplace(*number, it->path());

@@ -141,21 +141,18 @@ int run(const ServerOptions& options)
     VendorServer server(script, *log);
     SignalWatcher watcher(server);
 
-    int port = options.port;
-    if (port == 0)
-        port = server.bind_to_any_port(options.listenAddress);
-    else if (!server.bind_to_port(options.listenAddress, port))
-        port = -1;
-    if (port <= 0) {
+    const int port = server.bind(options.listenAddress, options.port);
+    if (port == 0) {
         std::cerr << "vexor-server: cannot listen on " << hostForDisplay(options.listenAddress) << ':'
                   << options.port << " (address in use or not available)\n";
         return ExitFailure;
     }
-    std::cout << "listening on " << hostForDisplay(options.listenAddress) << ':' << port << std::endl;
+    // The port file first: whoever waits for the line below may read it at once.
     if (!options.portFile.empty() && !writePortFile(options.portFile, port)) {
         std::cerr << "vexor-server: cannot write the port file " << options.portFile << '\n';
         return ExitFailure;
     }
+    std::cout << "listening on " << hostForDisplay(options.listenAddress) << ':' << port << std::endl;
     server.listen_after_bind();
     return 0;
 }

@@ -88,6 +88,20 @@ VendorServer::VendorServer(VendorScript& script, RequestLog& log)
     });
 }
 
+int VendorServer::bind(const std::string& address, int port)
+{
+    if (port == 0)
+        port = bind_to_any_port(address);
+    else if (!bind_to_port(address, port))
+        port = 0;
+    if (port <= 0)
+        return 0;
+    // The library listens with a backlog of five; a burst of clients would see
+    // their connections dropped and retried a second later.
+    ::listen(svr_sock_, SOMAXCONN);
+    return port;
+}
+
 httplib::Server::HandlerResponse VendorServer::dispatch(const httplib::Request& req, httplib::Response& res)
 {
     const bool isScript = req.path == ScriptPath;

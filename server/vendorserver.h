@@ -12,11 +12,15 @@ namespace vexor::server {
 // connection is closed after one answer. The client reads every body until
 // the server closes, and it opens a new connection per request anyway.
 //
-// Bind and listen with the inherited bind_to_port / bind_to_any_port and
-// listen_after_bind; stop() ends listen_after_bind from any thread.
+// Bind with bind(), then serve with the inherited listen_after_bind; stop()
+// ends listen_after_bind from any thread.
 class VendorServer : public httplib::Server {
 public:
     VendorServer(VendorScript& script, RequestLog& log);
+
+    // Binds `address` and `port` (0: any free port) and starts listening;
+    // the port, or 0 when the address cannot be bound.
+    int bind(const std::string& address, int port);
 
 private:
     HandlerResponse dispatch(const httplib::Request& req, httplib::Response& res);

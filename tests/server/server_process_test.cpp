@@ -1,0 +1,483 @@
+// The vexor-server binary over loopback: answer formats, hostile input, the
+// log, rotation, connection handling and the command line.
+#include "servertestkit.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+#include <regex>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace vexor::server::test {
+namespace {
+
+std::string query(const std::string& action, const std::string& rest = "")
+{
+    return scriptTarget("A=" + action + "&MID=1&MCID=1131&MUID=1" + rest);
+}
+
+// The shipped content, served as it comes.
+class ShippedServerTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { s_server = new ServerProcess({ "--content", shippedContent().string() }); }
+    static void TearDownTestSuite()
+    {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(s_server->started()) << s_server->errorOutput(); }
+
+    static int port() { return s_server->port(); }
+    static ServerProcess* s_server;
+};
+
+ServerProcess* ShippedServerTest::s_server = nullptr;
+
+TEST_F(ShippedServerTest, ListsAnswerWithTheirHeaderLine)
+{
+    const struct {
+        const char* action;
+        const char* file;
+        const char* firstLine;
+    } rows[] = { { "LANGL", "lang.ini", "[Languages]\r\n" }, { "MODL", "modl.ini", "[Modules]\r\n" } };
+    for (const auto& row : rows) {
+        const auto r = get(port(), query(row.action, "&L=English"));
+        EXPECT_EQ(r.status, 200) << row.action;
+        EXPECT_EQ(r.header("content-type"), "text/plain") << row.action;
+        EXPECT_TRUE(r.body.starts_with(row.firstLine)) << row.action;
+        EXPECT_EQ(r.body, readFile(shippedContent() / row.file)) << row.action;
+    }
+    const auto languages = get(port(), query("LANGL", "&L=English&STARTUP=4&INSTALL=True")).body;
+    EXPECT_NE(languages.find("\r\nEnglish=english.lng\r\n"), std::string::npos);
+    EXPECT_NE(languages.find("\r\nDeutsch=deutsch.lng\r\n"), std::string::npos);
+    const auto modules = get(port(), query("MODL", "&L=English")).body;
+    for (const char* line : { "\r\nNotes=Notes\r\n", "\r\nClock=Clock\r\n", "\r\nWeather=Weather\r\n" })
+        EXPECT_NE(modules.find(line), std::string::npos) << line;
+}
+
+TEST_F(ShippedServerTest, VersionIsTheBareText)
+{
+    const auto r = get(port(), query("VERSION", "&L=English"));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "1.3");
+    EXPECT_EQ(r.header("content-length"), "3");
+}
+
+TEST_F(ShippedServerTest, CountAnswerIsSixtySixCharacters)
+{
+    const auto r = get(port(), query("LCOUNT", "&LOGOIDS=" + std::string(60, '0') + "&LOG=" + std::string(60, '0') + "&LF=2"));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "100001100002100003100004100005100006000000000000000000000000001388");
+    EXPECT_TRUE(std::regex_match(r.body, std::regex("([0-9A-Za-z]{6}){10}[0-9A-F]{6}")));
+}
+
+TEST_F(ShippedServerTest, BannersComeByteForByte)
+{
+    for (const auto& entry : fs::directory_iterator(shippedContent() / "banners")) {
+        const auto id = entry.path().stem().string();
+        const bool image = entry.path().extension() == ".gif";
+        const auto r = get(port(), query(image ? "LOGO" : "HTML", "&LOGOID=" + id));
+        EXPECT_EQ(r.status, 200) << entry.path();
+        EXPECT_EQ(r.header("content-type"), image ? "image/gif" : "text/html") << entry.path();
+        EXPECT_EQ(r.body, readFile(entry.path())) << entry.path();
+    }
+    EXPECT_EQ(get(port(), query("LOGO", "&LOGOID=999999")).status, 404);
+    EXPECT_EQ(get(port(), query("HTML")).status, 400);
+}
+
+TEST_F(ShippedServerTest, LanguageFilesByName)
+{
+    for (const char* file : { "deutsch.lng", "english.lng" }) {
+        const auto r = get(port(), query("LANGC", std::string("&L=") + file));
+        EXPECT_EQ(r.status, 200) << file;
+        EXPECT_EQ(r.body, readFile(shippedContent() / "languages" / file)) << file;
+    }
+}
+
+TEST_F(ShippedServerTest, BadActionsGet400WithAShortText)
+{
+    for (const std::string& target : { scriptTarget(""), scriptTarget("MID=1"), query("FOO"), query("langl"),
+             query(""), scriptTarget("A"), std::string("/cgi-bin/script/vexor_parser.pl") }) {
+        const auto r = get(port(), target);
+        EXPECT_EQ(r.status, 400) << target;
+        EXPECT_FALSE(r.body.empty()) << target;
+        EXPECT_LT(r.body.size(), 80u) << target;
+    }
+}
+
+TEST_F(ShippedServerTest, WebPages)
+{
+    const auto faq = readFile(shippedContent() / "web" / "faq.htm");
+    for (const char* path : { "/faq", "/faq/index.htm" }) {
+        const auto r = get(port(), path);
+        EXPECT_EQ(r.status, 200) << path;
+        EXPECT_EQ(r.header("content-type"), "text/html") << path;
+        EXPECT_EQ(r.body, faq) << path;
+    }
+    const auto update = get(port(), "/update/index.php?MID=1&MCID=1131&MUID=1");
+    EXPECT_EQ(update.status, 200);
+    EXPECT_EQ(update.body, readFile(shippedContent() / "web" / "update.htm"));
+    const auto missing = get(port(), "/nothing/here");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_FALSE(missing.body.empty());
+}
+
+TEST_F(ShippedServerTest, UnescapedBlanksAndProxyUrlsAreUnderstood)
+{
+    // The client inserts values unescaped; a language name may hold a blank.
+    const auto blank = get(port(), query("VERSION", "&L=Deutsch Schweiz"));
+    EXPECT_EQ(blank.status, 200);
+    EXPECT_EQ(blank.body, "1.3");
+    EXPECT_EQ(get(port(), query("LANGC", "&L=no such file.lng")).status, 404);
+    // Through a proxy the request line carries the whole URL.
+    const auto proxied = get(port(), "http://127.0.0.1:" + std::to_string(port()) + query("VERSION"));
+    EXPECT_EQ(proxied.status, 200);
+    EXPECT_EQ(proxied.body, "1.3");
+}
+
+TEST_F(ShippedServerTest, Http10AnswerEndsWithTheClose)
+{
+    // No half-close from this side: the server alone ends the connection.
+    const auto r = exchange(port(), "GET " + query("MODL") + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", false, 3s);
+    ASSERT_TRUE(r.ended) << "the server kept the connection open";
+    EXPECT_FALSE(r.reset);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body.size(), std::stoul(r.header("content-length")));
+    EXPECT_EQ(r.body, readFile(shippedContent() / "modl.ini"));
+}
+
+TEST_F(ShippedServerTest, KeepAliveIsNotOffered)
+{
+    for (const char* head : { "HTTP/1.1\r\nHost: x\r\n", "HTTP/1.0\r\nConnection: Keep-Alive\r\n",
+             "HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: x\r\n" }) {
+        const auto r = exchange(port(), "GET " + query("VERSION") + " " + head + "\r\n", false, 3s);
+        EXPECT_TRUE(r.ended) << head;
+        EXPECT_EQ(r.header("connection"), "close") << head;
+        EXPECT_EQ(r.body, "1.3") << head;
+    }
+}
+
+TEST_F(ShippedServerTest, HeadAndOtherMethods)
+{
+    const auto head = exchange(port(), "HEAD " + query("VERSION") + " HTTP/1.0\r\n\r\n", false);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_TRUE(head.body.empty());
+    const auto post = exchange(port(), "POST " + query("VERSION") + " HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc", false);
+    EXPECT_EQ(post.status, 405);
+}
+
+// A copy of the shipped content with a secret beside it and a link out of
+// languages/, for the checks of hostile names.
+class HostileNamesTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::copy(shippedContent(), content(), fs::copy_options::recursive);
+        writeFile(m_dir.path() / "secret.txt", Secret);
+        writeFile(content() / "secret.txt", Secret);
+        fs::create_symlink("../../secret.txt", content() / "languages" / "link.lng");
+        m_server = std::make_unique<ServerProcess>(std::vector<std::string> { "--content", content().string() });
+        ASSERT_TRUE(m_server->started()) << m_server->errorOutput();
+    }
+
+    fs::path content() const { return m_dir.path() / "content"; }
+
+    static constexpr const char* Secret = "TOP-SECRET-MARKER";
+    TempDir m_dir;
+    std::unique_ptr<ServerProcess> m_server;
+};
+
+TEST_F(HostileNamesTest, LanguageFileNamesStayInTheFolder)
+{
+    const char* names[] = { "../secret.txt", "../../secret.txt", "..%2Fsecret.txt", "%2E%2E%2Fsecret.txt",
+        "..\\secret.txt", "..%5Csecret.txt", "languages/../secret.txt", "/etc/passwd", "%2Fetc%2Fpasswd",
+        "secret.txt", "link.lng", "..", ".", "", "deutsch.lng%00", "deutsch.lng/", "deutsch.lng%2F",
+        "....//secret.txt", "nonexistent.lng", "deutsch.lng/../../secret.txt" };
+    for (const char* name : names) {
+        const auto r = get(m_server->port(), query("LANGC", std::string("&L=") + name));
+        EXPECT_EQ(r.status, 404) << name;
+        EXPECT_EQ(r.raw.find(Secret), std::string::npos) << name;
+        EXPECT_EQ(r.raw.find("root:"), std::string::npos) << name;
+    }
+    // The same names as banner ids and as paths.
+    for (const char* id : { "../secret.txt", "..%2F..", "%2E%2E%2F..", "secret" }) {
+        EXPECT_EQ(get(m_server->port(), query("LOGO", std::string("&LOGOID=") + id)).raw.find(Secret), std::string::npos);
+        EXPECT_EQ(get(m_server->port(), query("HTML", std::string("&LOGOID=") + id)).raw.find(Secret), std::string::npos);
+    }
+    for (const char* path : { "/../secret.txt", "/%2E%2E/secret.txt", "/secret.txt", "/web/../secret.txt" })
+        EXPECT_EQ(get(m_server->port(), path).raw.find(Secret), std::string::npos) << path;
+}
+
+std::string randomBytes(std::mt19937& rng, std::size_t length, bool printable)
+{
+    std::uniform_int_distribution<int> any(0, 255);
+    std::uniform_int_distribution<int> text(0x21, 0x7E);
+    std::string out(length, '\0');
+    for (auto& c : out)
+        c = static_cast<char>(printable ? text(rng) : any(rng));
+    return out;
+}
+
+// Requests no client should send; the server answers each or closes, and
+// goes on serving.
+std::vector<std::string> garbageRequests()
+{
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<std::size_t> shortLength(1, 300);
+    std::vector<std::string> requests;
+    for (int i = 0; i < 80; ++i)
+        requests.push_back(randomBytes(rng, shortLength(rng), false));
+    for (int i = 0; i < 80; ++i)
+        requests.push_back("GET " + scriptTarget(randomBytes(rng, shortLength(rng), true)) + " HTTP/1.0\r\n\r\n");
+    for (int i = 0; i < 80; ++i)
+        requests.push_back("GET " + scriptTarget(randomBytes(rng, shortLength(rng), false)) + " HTTP/1.0\r\n\r\n");
+    for (const char* action : { "LANGL", "VERSION", "MODL", "LCOUNT", "LOGO", "HTML", "LANGC" }) {
+        for (const std::size_t length : { 1000, 8000, 9000, 70000 }) {
+            const std::string big(length, 'x');
+            requests.push_back("GET " + query(action, "&L=" + big + "&LOGOID=" + big) + " HTTP/1.0\r\n\r\n");
+        }
+        requests.push_back("GET " + query(action, "&L=%%%%%0%zz%&LOGOID=%00%00%00%00%00%00") + " HTTP/1.0\r\n\r\n");
+    }
+    std::string manyPairs;
+    for (int i = 0; i < 1500; ++i)
+        manyPairs += "&k" + std::to_string(i) + "=v";
+    requests.push_back("GET " + query("VERSION", manyPairs) + " HTTP/1.0\r\n\r\n");
+    requests.push_back("GET " + query("VERSION") + " HTTP/1.0\r\n" + std::string(100000, 'h') + "\r\n\r\n");
+    requests.push_back("GET " + query("VERSION") + " HTTP/1.0\r\nRange: bytes=99-1,zz\r\n\r\n");
+    requests.push_back("GET " + query("VERSION") + " HTTP/1.0\r\nContent-Length: -5\r\n\r\n");
+    requests.push_back("\r\n\r\n\r\n");
+    requests.push_back("GET " + query("VERSION") + " HTTP/1.0\n\n");
+    requests.push_back(std::string(20000, ' '));
+    return requests;
+}
+
+TEST_F(ShippedServerTest, GarbageNeverStopsTheServer)
+{
+    const auto requests = garbageRequests();
+    ASSERT_GE(requests.size(), 250u);
+    int answered = 0;
+    for (const auto& request : requests) {
+        const auto r = exchange(port(), request, true, 5s);
+        ASSERT_TRUE(r.ended) << "no end within the time-out for request #" << &request - requests.data();
+        if (r.status != 0) {
+            ++answered;
+            EXPECT_LT(r.status, 500) << "request #" << &request - requests.data();
+        }
+    }
+    EXPECT_GE(answered, static_cast<int>(requests.size()) / 2);
+    ASSERT_TRUE(s_server->running());
+    EXPECT_EQ(get(port(), query("VERSION")).body, "1.3");
+}
+
+// A copy of the shipped content with three known line-ups.
+class RotationTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::copy(shippedContent(), content(), fs::copy_options::recursive);
+        fs::remove_all(content() / "lineups");
+        writeFile(content() / "lineups" / "1.txt", "100001 000000 000000 000000 000000 000000 000000 000000 000000 000000 1000");
+        writeFile(content() / "lineups" / "2.txt", "# second\n100002 100003 000000 000000 000000 000000 000000 000000 000000 000000\n8000\n");
+        writeFile(content() / "lineups" / "3.txt", "100004 100004 100004 100004 100004 100004 100004 100004 100004 100004 16777215");
+    }
+
+    std::vector<std::string> countAnswers(ServerProcess& server, int n)
+    {
+        std::vector<std::string> answers;
+        for (int i = 0; i < n; ++i)
+            answers.push_back(get(server.port(), query("LCOUNT", "&LF=2")).body);
+        return answers;
+    }
+
+    fs::path content() const { return m_dir.path() / "content"; }
+
+    const std::string First = "100001" + std::string(54, '0') + "0003E8";
+    const std::string Second = "100002100003" + std::string(48, '0') + "001F40";
+    const std::string Third = std::string("100004100004100004100004100004100004100004100004100004100004") + "FFFFFF";
+    TempDir m_dir;
+};
+
+TEST_F(RotationTest, NextLineupAfterEveryNCountRequests)
+{
+    ServerProcess server({ "--content", content().string(), "--rotate-every", "2" });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    // Other actions do not count.
+    get(server.port(), query("VERSION"));
+    get(server.port(), query("LOGO", "&LOGOID=100001"));
+    EXPECT_EQ(countAnswers(server, 7), (std::vector<std::string> { First, First, Second, Second, Third, Third, First }));
+}
+
+TEST_F(RotationTest, WithoutRotationTheFirstLineupStays)
+{
+    ServerProcess server({ "--content", content().string() });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(countAnswers(server, 4), std::vector<std::string>(4, First));
+}
+
+TEST_F(RotationTest, BrokenLineupStopsTheStart)
+{
+    writeFile(content() / "lineups" / "2.txt", "100002 8000");
+    const auto run = runServer({ "--port", "0", "--content", content().string() }, 10s);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.err.find("2.txt: expected ten banner ids and an interval, found 2 values"), std::string::npos) << run.err;
+}
+
+class LogTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_server.started()) << m_server.errorOutput(); }
+
+    // The part after the time and the address; checks those on the way.
+    static std::string afterAddress(const std::string& line)
+    {
+        static const std::regex shape(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1( .*)?)");
+        EXPECT_TRUE(std::regex_match(line, shape)) << line;
+        const auto at = line.find(" 127.0.0.1");
+        return at == std::string::npos ? line : line.substr(std::min(line.size(), at + 11));
+    }
+
+    ServerProcess m_server { { "--content", shippedContent().string() } };
+};
+
+TEST_F(LogTest, OneLinePerRequestWithEveryValueInOrder)
+{
+    const std::string ids = "100001100002100003100004100005100006000000000000000000000000";
+    const std::string counts = "00000A0000FF00000000000000000000000000000000000000000000000001";
+    const struct {
+        std::string target;
+        std::string logged;
+    } rows[] = {
+        { query("LANGL", "&L=English&STARTUP=1&INSTALL=True"),
+            "A=LANGL MID=1 MCID=1131 MUID=1 L=English STARTUP=1 INSTALL=True" },
+        { query("VERSION", "&L=Deutsch Schweiz"), "A=VERSION MID=1 MCID=1131 MUID=1 L=Deutsch%20Schweiz" },
+        { query("MODL", "&L=English"), "A=MODL MID=1 MCID=1131 MUID=1 L=English" },
+        { query("LCOUNT", "&LOGOIDS=" + ids + "&LOG=" + counts + "&LF=2"),
+            "A=LCOUNT MID=1 MCID=1131 MUID=1 LOGOIDS=" + ids + " LOG=" + counts + " LF=2" },
+        { query("LOGO", "&LOGOID=100003"), "A=LOGO MID=1 MCID=1131 MUID=1 LOGOID=100003" },
+        { query("HTML", "&LOGOID=100003"), "A=HTML MID=1 MCID=1131 MUID=1 LOGOID=100003" },
+        { query("LANGC", "&L=deutsch.lng"), "A=LANGC MID=1 MCID=1131 MUID=1 L=deutsch.lng" },
+        { query("NOPE", "&L=Fran\xE7" "ais&X=a%25b"), "A=NOPE MID=1 MCID=1131 MUID=1 L=Fran%E7ais X=a%25b" },
+        { scriptTarget(""), "" },
+        { "/update/index.php?MID=1&MCID=1131&MUID=1", "GET /update/index.php MID=1 MCID=1131 MUID=1" },
+        { "/faq", "GET /faq" },
+        { "/missing?x=1", "GET /missing x=1" },
+    };
+    for (const auto& row : rows)
+        ASSERT_NE(get(m_server.port(), row.target).status, 0) << row.target;
+    const auto lines = m_server.logLines();
+    ASSERT_EQ(lines.size(), std::size(rows));
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(afterAddress(lines[i]), rows[i].logged) << rows[i].target;
+}
+
+TEST_F(LogTest, ConcurrentRequestsGiveWholeLines)
+{
+    constexpr int Clients = 8;
+    constexpr int Requests = 25;
+    std::vector<std::thread> clients;
+    for (int c = 0; c < Clients; ++c)
+        clients.emplace_back([this, c] {
+            for (int i = 0; i < Requests; ++i)
+                get(m_server.port(), query("VERSION", "&C=" + std::to_string(c) + "&I=" + std::to_string(i)));
+        });
+    for (auto& c : clients)
+        c.join();
+    std::set<std::string> seen;
+    for (const auto& line : m_server.logLines()) {
+        const auto rest = afterAddress(line);
+        const std::regex shape(R"(A=VERSION MID=1 MCID=1131 MUID=1 (C=\d I=\d+))");
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(rest, match, shape)) << line;
+        seen.insert(match[1]);
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(Clients * Requests));
+}
+
+TEST(ServerCommandLineTest, VersionAnswerOption)
+{
+    ServerProcess server({ "--content", shippedContent().string(), "--version-answer", "1.4" });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.4");
+}
+
+TEST(ServerCommandLineTest, DefaultContentLiesBesideTheProgram)
+{
+    ServerProcess server({});
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.3");
+    EXPECT_EQ(get(server.port(), query("LANGC", "&L=deutsch.lng")).status, 200);
+}
+
+TEST(ServerCommandLineTest, PortFileHoldsThePort)
+{
+    TempDir dir;
+    const auto portFile = dir.path() / "port";
+    ServerProcess server({ "--content", shippedContent().string(), "--port-file", portFile.string() });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(readFile(portFile), std::to_string(server.port()) + "\n");
+}
+
+TEST(ServerCommandLineTest, SignalsStopItCleanly)
+{
+    for (const int signal : { SIGTERM, SIGINT }) {
+        ServerProcess server({ "--content", shippedContent().string() });
+        ASSERT_TRUE(server.started()) << server.errorOutput();
+        EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.3");
+        EXPECT_EQ(server.stop(signal), 0) << "signal " << signal;
+    }
+}
+
+TEST(ServerCommandLineTest, SignalRightAfterStartIsNotLost)
+{
+    ServerProcess server({ "--content", shippedContent().string() });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
+TEST(ServerCommandLineTest, TakenPortIsAnError)
+{
+    ServerProcess first({ "--content", shippedContent().string() });
+    ASSERT_TRUE(first.started()) << first.errorOutput();
+    const auto run = runServer({ "--port", std::to_string(first.port()), "--content", shippedContent().string() }, 10s);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.err.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos) << run.err;
+    EXPECT_EQ(get(first.port(), query("VERSION")).body, "1.3");
+}
+
+TEST(ServerCommandLineTest, BadStartsExplainThemselves)
+{
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string errorPart;
+    } rows[] = {
+        { { "--bogus" }, 2, "unknown argument \"--bogus\"" },
+        { { "--port", "http" }, 2, "--port: \"http\" is not a port number" },
+        { { "--port", "0", "--content", (dir.path() / "none").string() }, 1, "does not exist" },
+        { { "--port", "0", "--content", dir.path().string() }, 1, "no line-up files" },
+        { { "--port", "0", "--content", shippedContent().string(), "--log", (dir.path() / "no/such/dir/log").string() },
+            1, "cannot open the log file" },
+        { { "--port", "0", "--listen", "256.1.2.3", "--content", shippedContent().string() }, 1, "cannot listen on" },
+    };
+    for (const auto& row : rows) {
+        const auto run = runServer(row.args, 10s);
+        EXPECT_EQ(run.exitStatus, row.exitStatus) << row.errorPart;
+        EXPECT_NE(run.err.find(row.errorPart), std::string::npos) << run.err;
+    }
+}
+
+TEST(ServerCommandLineTest, Help)
+{
+    const auto run = runServer({ "--help" }, 10s);
+    EXPECT_EQ(run.exitStatus, 0);
+    for (const char* option : { "--listen", "--port", "--content", "--log", "--rotate-every", "--port-file", "--version-answer" })
+        EXPECT_NE(run.out.find(option), std::string::npos) << option;
+}
+
+} // namespace
+} // namespace vexor::server::test
