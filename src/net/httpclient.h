@@ -40,7 +40,8 @@ enum class CmdType : std::uint8_t {
 };
 
 // Optional request header values; an empty one sends no line. UserId and
-// Password, both set, send Basic credentials.
+// Password, both set, send Basic credentials: "Authorization" on a direct
+// request, "Proxy-Authorization" through a proxy.
 struct THeaderInfo {
     std::string LocalMailAddress, LocalProgram, Cookie, Referer, UserId, Password;
 };

@@ -141,8 +141,11 @@ void THttpClient::BuildHeader()
         RequestHeader.SetValue("Cookie", HeaderInfo.Cookie);
     if (!HeaderInfo.Referer.empty())
         RequestHeader.SetValue("Referer", HeaderInfo.Referer);
+    // The credentials are the proxy's: a proxy reads them from
+    // Proxy-Authorization (RFC 7235, 4.4) and would pass a plain Authorization
+    // line, password included, on to the origin server.
     if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
-        RequestHeader.SetValue("Authorization",
+        RequestHeader.SetValue(Proxy.empty() ? "Authorization" : "Proxy-Authorization",
                                "Basic " + TUUProcessor::Base64(HeaderInfo.UserId + ":" + HeaderInfo.Password));
     RequestHeader.Add("Content-type: application/x-www-form-urlencoded");
     if (method.extraHeader)

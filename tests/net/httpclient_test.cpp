@@ -94,7 +94,7 @@ TEST_F(HttpClientTest, ProxiedRequestBytesAreExactWithAndWithoutCredentials)
     EXPECT_EQ(m_server->Requests()[0], head + FormLine + "\r\n");
     EXPECT_EQ(m_server->Requests()[1],
               head
-                  + "Authorization: Basic "
+                  + "Proxy-Authorization: Basic "
                     "cHJveHl1c2VyOmEgcmF0aGVyIGxvbmcgc2VjcmV0IHBhc3N3b3JkOiAwMTIzNDU2Nzg5\r\n"
                   + FormLine + "\r\n");
     EXPECT_EQ(m_client.Body, "proxied");

@@ -144,6 +144,11 @@ TEST(BuildHeaderTest, ProxyGetsTheWholeUrlAndOneHostLine)
     const std::string longUrl = "http://h.example:8080/" + std::string(300, 'q');
     EXPECT_EQ(headerOf(client, longUrl),
               "GET " + longUrl + " HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: h.example\r\n" + Accepts + Form);
+    client.HeaderInfo.UserId = "u";
+    client.HeaderInfo.Password = "p";
+    EXPECT_EQ(headerOf(client, "http://h.example/"),
+              "GET http://h.example/ HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: h.example\r\n" + Accepts
+                  + "Proxy-Authorization: Basic dTpw\r\n" + Form);
 }
 
 TEST(BuildHeaderTest, OverlongRequestLineAndInjectedLinesAreRefused)
