@@ -59,6 +59,9 @@ void TDownloadThread::run()
         runCycle();
         lock.lock();
         m_cycleRequested = false;
+        lock.unlock();
+        m_host.CycleEnded(*this);
+        lock.lock();
     }
     m_ended = true;
     m_changed.notify_all();
@@ -307,14 +310,23 @@ void TDownloadThread::getToFile(const std::string& url, const std::string& path)
 {
     HttpClient1.InputFileMode = true;
     HttpClient1.Body = platform::resolvePath(path);
-    HttpClient1.Get(url);
+    get(url);
 }
 
 std::string TDownloadThread::getText(const std::string& url)
 {
     HttpClient1.InputFileMode = false;
-    HttpClient1.Get(url);
+    get(url);
     return HttpClient1.Body;
+}
+
+void TDownloadThread::get(const std::string& url)
+{
+    HttpClient1.Get(url);
+    // The body is read until the server closes; a connection that drops
+    // before the announced length is a failed request, not a short file.
+    if (HttpClient1.ContentLength > 0 && HttpClient1.BytesReceived < HttpClient1.ContentLength)
+        throw vexor::Exception("Transfer incomplete");
 }
 
 }  // namespace vexor::sync

@@ -124,6 +124,7 @@ private:
     void fetchPage(int slot, const std::string& bannerId);
     void getToFile(const std::string& url, const std::string& path);
     std::string getText(const std::string& url);
+    void get(const std::string& url);
 
     vexor::Constants& m_shared;
     SyncHost& m_host;

@@ -22,6 +22,10 @@ public:
     // is raised again in the worker.
     virtual void PrepareSync(TDownloadThread& thread) = 0;
     virtual void FinishSync(TDownloadThread& thread) = 0;
+
+    // Called on the WORKER thread when a cycle has ended (completed or not)
+    // and the thread is idle again. Must not block; the default does nothing.
+    virtual void CycleEnded(TDownloadThread& thread) { (void)thread; }
 };
 
 }  // namespace vexor::sync
