@@ -110,6 +110,8 @@ private:
             return;
         }
         m_edit->setPlainText(QString::fromUtf8(file.readAll()));
+        // Go on writing where the notes end.
+        m_edit->moveCursor(QTextCursor::End);
         m_loaded = true;
     }
 
