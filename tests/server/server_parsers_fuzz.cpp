@@ -1,0 +1,64 @@
+// Fuzz target for the server's parsers of client input: the request line, the
+// query, and line-up files. Besides not crashing, each checks what callers
+// rely on and aborts when it does not hold.
+#include "lineup.h"
+#include "query.h"
+#include "requestline.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+using namespace vexor::server;
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void requestLine(std::string_view text)
+{
+    const auto repaired = repairRequestLine(text);
+    const auto blanks = std::count(repaired.begin(), repaired.end(), ' ');
+    const auto last = repaired.rfind(' ');
+    const bool repairable = std::count(text.begin(), text.end(), ' ') >= 2 && last != std::string::npos
+        && std::string_view(repaired).substr(last + 1).starts_with("HTTP/");
+    // A line ending in a version always comes out in three parts.
+    check(!repairable || blanks == 2);
+    if (!repairable)
+        check(repaired == text);
+}
+
+void query(std::string_view text)
+{
+    for (const auto& pair : parseQuery(text)) {
+        check(percentDecode(escapeForLog(pair.key)) == pair.key);
+        const auto logged = escapeForLog(pair.value);
+        check(logged.find(' ') == std::string::npos && logged.find('\n') == std::string::npos);
+        check(percentDecode(logged) == pair.value);
+    }
+}
+
+void lineup(std::string_view text)
+{
+    const auto parsed = parseLineup(text);
+    check(parsed.lineup.has_value() == parsed.error.empty());
+    if (parsed.lineup)
+        check(countAnswer(*parsed.lineup).size() == 66);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    requestLine(text);
+    query(text);
+    lineup(text);
+    return 0;
+}
