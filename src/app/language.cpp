@@ -62,9 +62,9 @@ void TLanguage::LoadLanguage(const std::string& name)
     const std::string path = languagePath(name);
     if (path.empty())
         return;
-    const TMemIniFile file = readLanguageFile(path);
-    m_texts = file.sectionLines(TextsSection);
-    m_errors = file.sectionLines(ErrorsSection);
+    TMemIniFile file = readLanguageFile(path);
+    m_texts = std::move(file).sectionLines(TextsSection);
+    m_errors = std::move(file).sectionLines(ErrorsSection);
 }
 
 bool TLanguage::LanguageInstalled(const std::string& name) const

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 namespace vexor {
 
@@ -36,13 +37,17 @@ std::string_view keyView(std::string_view line)
     return at == std::string_view::npos ? std::string_view() : line.substr(0, at);
 }
 
-// A line without "=" has no key that a lookup could find, not even the empty one.
+// A line matches when its first "=" stands right after a case-insensitive copy
+// of the key; testing that position first spares a search through every
+// line. A line without "=" has no key that a lookup could find, not even the
+// empty one, and a key that holds "=" matches no line.
 std::optional<std::string_view> lookupValue(const std::vector<std::string>& lines, std::string_view key)
 {
+    const std::size_t n = key.size();
     for (const std::string& line : lines) {
-        auto at = line.find('=');
-        if (at != std::string::npos && equalsNoCase(std::string_view(line).substr(0, at), key))
-            return std::string_view(line).substr(at + 1);
+        if (line.size() > n && line[n] == '=' && equalsNoCase(std::string_view(line).substr(0, n), key)
+            && key.find('=') == std::string_view::npos)
+            return std::string_view(line).substr(n + 1);
     }
     return std::nullopt;
 }
@@ -89,9 +94,10 @@ void TMemIniFile::parse(std::string_view text)
     Section* current = nullptr;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos)
-            end = text.size();
+        // A plain loop: find_first_of would call memchr once per byte.
+        std::size_t end = pos;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
+            ++end;
         std::string_view line = text.substr(pos, end - pos);
         // CR LF is one line end; a CR or a LF alone is one too.
         pos = (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ? end + 2 : end + 1;
@@ -121,10 +127,16 @@ bool TMemIniFile::hasSection(const std::string& section) const
     return findSection(section) != nullptr;
 }
 
-std::vector<std::string> TMemIniFile::sectionLines(const std::string& section) const
+std::vector<std::string> TMemIniFile::sectionLines(const std::string& section) const&
 {
     const Section* found = findSection(section);
     return found ? found->lines : std::vector<std::string>();
+}
+
+std::vector<std::string> TMemIniFile::sectionLines(const std::string& section) &&
+{
+    const Section* found = findSection(section);
+    return found ? std::move(const_cast<Section*>(found)->lines) : std::vector<std::string>();
 }
 
 std::string TMemIniFile::readString(const std::string& section, const std::string& key,

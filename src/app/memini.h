@@ -36,8 +36,10 @@ public:
     static TMemIniFile fromText(std::string_view text);
 
     bool hasSection(const std::string& section) const;
-    // The lines of the first section of that name, in file order.
-    std::vector<std::string> sectionLines(const std::string& section) const;
+    // The lines of the first section of that name, in file order. On a
+    // temporary reader the lines are moved out instead of copied.
+    std::vector<std::string> sectionLines(const std::string& section) const&;
+    std::vector<std::string> sectionLines(const std::string& section) &&;
     // Value of `key` in `section`, or `defaultValue`.
     std::string readString(const std::string& section, const std::string& key,
                            const std::string& defaultValue = {}) const;
