@@ -1,0 +1,126 @@
+// Whole cycles against the stand-in vendor server (vexor-server) as a separate
+// process, checked from the server's own request log.
+#include "sync/downloadthread.h"
+
+#include "fakevendor.h"
+#include "programfolder.h"
+#include "vendorprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vexor::sync {
+namespace {
+
+using Ids = std::array<std::string, 10>;
+
+const Ids FirstIds = {"100001", "100002", "100003", "100004", "100005",
+                      "100006", "100007", "100008", "100009", "100010"};
+
+std::string lineUpText(const Ids& ids, int intervalMs)
+{
+    std::string text;
+    for (const std::string& id : ids)
+        text += id + " ";
+    return text + std::to_string(intervalMs);
+}
+
+std::vector<std::string> actionsOf(const std::vector<ServerLogLine>& log, std::size_t from = 0)
+{
+    std::vector<std::string> names;
+    for (std::size_t i = from; i < log.size(); ++i) {
+        const std::string id = log[i].value("LOGOID");
+        names.push_back(id.empty() ? log[i].action() : log[i].action() + ":" + id);
+    }
+    return names;
+}
+
+class VendorServerCycle : public ::testing::Test {
+protected:
+    void startServer(const std::vector<std::string>& lineUps, const std::vector<std::string>& extra = {})
+    {
+        WriteVendorContent(server.path() + "content", lineUps);
+        vendor = std::make_unique<VendorProcess>(VEXOR_SERVER_EXE, server.path() + "content",
+                                                 server.path() + "requests.log", extra);
+        InitializeConstants(shared, program.path());
+        shared.ServerHost = vendor->host();
+        thread = std::make_unique<TDownloadThread>(shared, host, std::chrono::seconds(10));
+        host.attach(thread.get());
+    }
+
+    TestFolder program{true};
+    TestFolder server;
+    std::unique_ptr<VendorProcess> vendor;
+    vexor::Constants shared;
+    FakeMainThread host{shared};
+    std::unique_ptr<TDownloadThread> thread;
+};
+
+TEST_F(VendorServerCycle, FirstCycleMakesExactlyTwentyFourRequestsInOrder)
+{
+    startServer({lineUpText(FirstIds, 5000)});
+    shared.StartUps = 1;
+    ASSERT_TRUE(host.runCycle());
+
+    std::vector<std::string> expected = {"LANGL", "VERSION", "MODL", "LCOUNT"};
+    for (const std::string& id : FirstIds) {
+        expected.push_back("LOGO:" + id);
+        expected.push_back("HTML:" + id);
+    }
+    const std::vector<ServerLogLine> log = vendor->log();
+    EXPECT_EQ(actionsOf(log), expected);
+    ASSERT_EQ(log.size(), 24u);
+    EXPECT_EQ(log[0].value("STARTUP"), "1");
+    EXPECT_EQ(log[3].value("LOGOIDS"), std::string(60, '0'));
+    EXPECT_EQ(log[3].value("LF"), "2");
+
+    for (std::size_t slot = 0; slot < 10; ++slot) {
+        EXPECT_EQ(program.read("advs/" + FirstIds[slot] + ".gif"), BannerImage(FirstIds[slot], 64));
+        EXPECT_EQ(program.read("advs/" + std::to_string(slot) + ".htm"), BannerPage(FirstIds[slot]));
+    }
+    EXPECT_EQ(program.read("Languages/lang.ini"), "[Languages]\r\nEnglish=english.lng\r\nDeutsch=deutsch.lng\r\n");
+    EXPECT_EQ(program.read("modules/modl.ini"), "[Modules]\r\nNotes=Notes\r\nClock=Clock\r\n");
+    EXPECT_EQ(shared.BannerIds, FirstIds);
+    EXPECT_EQ(shared.RotationInterval, 5000);
+}
+
+TEST_F(VendorServerCycle, RotatingLineUpsRepeatMoveAndEmptySlots)
+{
+    Ids third = FirstIds;
+    third[2] = "200002";   // slot 2 gets another banner...
+    third[5] = "100003";   // ...and its old one moves to slot 5
+    third[7] = "000000";   // slot 7 is emptied
+    startServer({lineUpText(FirstIds, 5000), lineUpText(FirstIds, 6000), lineUpText(third, 7000)},
+                {"--rotate-every", "1"});
+    ASSERT_TRUE(host.runCycle());
+    ASSERT_EQ(vendor->log().size(), 24u);
+
+    // Same line-up again: no banner request, counters reported and reset.
+    shared.BannerCounts = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10};
+    ASSERT_TRUE(host.runCycle());
+    std::vector<ServerLogLine> log = vendor->log();
+    EXPECT_EQ(actionsOf(log, 24), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT"}));
+    ASSERT_EQ(log.size(), 28u);
+    EXPECT_EQ(log[27].value("LOG"), "000001000002000003000004000005000006000007000008000009000010");
+    EXPECT_EQ(log[27].value("LOGOIDS"), "100001100002100003100004100005100006100007100008100009100010");
+    EXPECT_EQ(shared.BannerCounts, (std::array<std::int32_t, 10>{}));
+    EXPECT_EQ(shared.RotationInterval, 6000);
+
+    ASSERT_TRUE(host.runCycle());
+    log = vendor->log();
+    EXPECT_EQ(actionsOf(log, 28), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT", "LOGO:200002",
+                                                            "HTML:200002", "LOGO:100003", "HTML:100003"}));
+    EXPECT_EQ(program.read("advs/100003.gif"), BannerImage("100003", 64));
+    EXPECT_FALSE(program.exists("advs/100006.gif"));
+    EXPECT_FALSE(program.exists("advs/100008.gif"));
+    EXPECT_EQ(program.read("advs/7.htm"), BannerPage("100008")) << "an emptied slot keeps its page";
+    EXPECT_EQ(program.read("advs/5.htm"), BannerPage("100003"));
+    EXPECT_EQ(shared.BannerIds, third);
+    EXPECT_EQ(shared.RotationInterval, 7000);
+}
+
+}  // namespace
+}  // namespace vexor::sync
