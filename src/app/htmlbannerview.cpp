@@ -169,7 +169,7 @@ QVariant HtmlBannerView::loadImage(const QString& path, const QUrl& name)
     QImageReader reader(path);
     if (reader.supportsAnimation() && reader.imageCount() != 1) {
         auto* movie = new QMovie(path, QByteArray(), this);
-        if (movie->isValid() && movie->jumpToFrame(0)) {
+        if (movie->isValid()) {
             m_movies.insert(name, movie);
             connect(movie, &QMovie::frameChanged, this, [this, movie, name](int) {
                 // The document looks its images up on every paint, so a new
@@ -177,9 +177,8 @@ QVariant HtmlBannerView::loadImage(const QString& path, const QUrl& name)
                 document()->addResource(QTextDocument::ImageResource, name, movie->currentPixmap());
                 viewport()->update();
             });
-            const QPixmap first = movie->currentPixmap();
-            movie->start();
-            return first;
+            movie->start();  // reads the first frame at once
+            return movie->currentPixmap();
         }
         delete movie;
         reader.setFileName(path);

@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -174,6 +176,7 @@ void TForm1::setClientWidth(int width)
 
 void TForm1::showError(const std::string& message)
 {
+    std::fprintf(stderr, "vexor: %s\n", message.c_str());
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Vexor"), qs(message), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
