@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace vexor::net {
@@ -265,10 +266,19 @@ void THttpClient::NoteHeaderLine(const std::string& line)
 
 void THttpClient::ReceiveBody()
 {
-    if (InputFileMode)
+    if (InputFileMode) {
         CaptureFile(Body);
-    else
-        CaptureString(Body, -1);
+        return;
+    }
+    // One allocation of the announced size instead of a doubling string that
+    // copies itself and touches twice the memory; the cap still rules, and a
+    // reply shorter than announced gives the spare room back.
+    Body.clear();
+    if (ContentLength > 0)
+        Body.reserve(static_cast<std::size_t>(std::min<std::int64_t>(ContentLength, MaxCaptureBytes)));
+    CaptureString(Body, -1);
+    if (Body.capacity() > 2 * Body.size() + TSocketTransport::BlockSize)
+        Body.shrink_to_fit();
 }
 
 }  // namespace vexor::net
