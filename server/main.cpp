@@ -117,44 +117,45 @@ private:
     std::thread m_thread;
 };
 
+int fail(const std::string& message)
+{
+    std::cerr << "vexor-server: " << message << '\n';
+    return ExitFailure;
+}
+
+int serve(VendorServer& server, const ServerOptions& options)
+{
+    const auto shownAddress = hostForDisplay(options.listenAddress);
+    const int port = server.bind(options.listenAddress, options.port);
+    if (port == 0)
+        return fail("cannot listen on " + shownAddress + ':' + std::to_string(options.port)
+            + " (address in use or not available)");
+    // The port file first: whoever waits for the line below may read it at once.
+    if (!options.portFile.empty() && !writePortFile(options.portFile, port))
+        return fail("cannot write the port file " + options.portFile);
+    std::cout << "listening on " << shownAddress << ':' << port << std::endl;
+    server.listen_after_bind();
+    return 0;
+}
+
 int run(const ServerOptions& options)
 {
     const ContentStore content(options.contentDir ? fs::path(*options.contentDir) : defaultContentDir());
-    if (!fs::is_directory(content.root())) {
-        std::cerr << "vexor-server: the content folder " << content.root() << " does not exist\n";
-        return ExitFailure;
-    }
+    if (!fs::is_directory(content.root()))
+        return fail("the content folder " + content.root().string() + " does not exist");
     auto load = content.loadLineups();
-    if (!load.error.empty()) {
-        std::cerr << "vexor-server: " << load.error << '\n';
-        return ExitFailure;
-    }
+    if (!load.error.empty())
+        return fail(load.error);
     warnAboutMissingBanners(content, load.lineups);
     std::string error;
     const auto log = RequestLog::open(options.logFile, error);
-    if (!log) {
-        std::cerr << "vexor-server: " << error << '\n';
-        return ExitFailure;
-    }
+    if (!log)
+        return fail(error);
     LineupRotation rotation(std::move(load.lineups), options.rotateEvery);
     VendorScript script(content, rotation, options.versionAnswer);
     VendorServer server(script, *log);
     SignalWatcher watcher(server);
-
-    const int port = server.bind(options.listenAddress, options.port);
-    if (port == 0) {
-        std::cerr << "vexor-server: cannot listen on " << hostForDisplay(options.listenAddress) << ':'
-                  << options.port << " (address in use or not available)\n";
-        return ExitFailure;
-    }
-    // The port file first: whoever waits for the line below may read it at once.
-    if (!options.portFile.empty() && !writePortFile(options.portFile, port)) {
-        std::cerr << "vexor-server: cannot write the port file " << options.portFile << '\n';
-        return ExitFailure;
-    }
-    std::cout << "listening on " << hostForDisplay(options.listenAddress) << ':' << port << std::endl;
-    server.listen_after_bind();
-    return 0;
+    return serve(server, options);
 }
 
 } // namespace
@@ -174,7 +175,6 @@ int main(int argc, char** argv)
     try {
         return run(*parsed.options);
     } catch (const std::exception& e) {
-        std::cerr << "vexor-server: " << e.what() << '\n';
-        return ExitFailure;
+        return fail(e.what());
     }
 }
