@@ -29,6 +29,10 @@ namespace vexor::test {
 
 inline QApplication& qtApp()
 {
+    // Widget tests never need a display. ctest is meant to set this too, but
+    // the tests must not depend on how they were started.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "test_dialogs";
     static char* argv[] = {name, nullptr};
