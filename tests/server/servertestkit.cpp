@@ -306,4 +306,9 @@ std::string scriptTarget(std::string_view query)
     return "/cgi-bin/script/vexor_parser.pl?" + std::string(query);
 }
 
+std::string query(const std::string& action, const std::string& rest)
+{
+    return scriptTarget("A=" + action + "&MID=1&MCID=1131&MUID=1" + rest);
+}
+
 } // namespace vexor::server::test

@@ -95,4 +95,8 @@ RawResponse get(int port, std::string_view target);
 // The script URL path with the query `query` appended after "?".
 std::string scriptTarget(std::string_view query);
 
+// The script URL path for `action` with the client's fixed keys
+// ("A=<action>&MID=1&MCID=1131&MUID=1") and then `rest` ("&L=English").
+std::string query(const std::string& action, const std::string& rest = "");
+
 } // namespace vexor::server::test

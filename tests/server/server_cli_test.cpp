@@ -1,0 +1,96 @@
+// The vexor-server binary's command line: options, start-up errors, signals.
+#include "servertestkit.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace vexor::server::test {
+namespace {
+
+TEST(ServerCommandLineTest, VersionAnswerOption)
+{
+    ServerProcess server({ "--content", shippedContent().string(), "--version-answer", "1.4" });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.4");
+}
+
+TEST(ServerCommandLineTest, DefaultContentLiesBesideTheProgram)
+{
+    ServerProcess server({});
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.3");
+    EXPECT_EQ(get(server.port(), query("LANGC", "&L=deutsch.lng")).status, 200);
+}
+
+TEST(ServerCommandLineTest, PortFileHoldsThePort)
+{
+    TempDir dir;
+    const auto portFile = dir.path() / "port";
+    ServerProcess server({ "--content", shippedContent().string(), "--port-file", portFile.string() });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(readFile(portFile), std::to_string(server.port()) + "\n");
+}
+
+TEST(ServerCommandLineTest, SignalsStopItCleanly)
+{
+    for (const int signal : { SIGTERM, SIGINT }) {
+        ServerProcess server({ "--content", shippedContent().string() });
+        ASSERT_TRUE(server.started()) << server.errorOutput();
+        EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.3");
+        EXPECT_EQ(server.stop(signal), 0) << "signal " << signal;
+    }
+}
+
+TEST(ServerCommandLineTest, SignalRightAfterStartIsNotLost)
+{
+    ServerProcess server({ "--content", shippedContent().string() });
+    ASSERT_TRUE(server.started()) << server.errorOutput();
+    EXPECT_EQ(server.stop(SIGTERM), 0);
+}
+
+TEST(ServerCommandLineTest, TakenPortIsAnError)
+{
+    ServerProcess first({ "--content", shippedContent().string() });
+    ASSERT_TRUE(first.started()) << first.errorOutput();
+    const auto run = runServer({ "--port", std::to_string(first.port()), "--content", shippedContent().string() }, 10s);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.err.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos) << run.err;
+    EXPECT_EQ(get(first.port(), query("VERSION")).body, "1.3");
+}
+
+TEST(ServerCommandLineTest, BadStartsExplainThemselves)
+{
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string errorPart;
+    } rows[] = {
+        { { "--bogus" }, 2, "unknown argument \"--bogus\"" },
+        { { "--port", "http" }, 2, "--port: \"http\" is not a port number" },
+        { { "--port", "0", "--content", (dir.path() / "none").string() }, 1, "does not exist" },
+        { { "--port", "0", "--content", dir.path().string() }, 1, "no line-up files" },
+        { { "--port", "0", "--content", shippedContent().string(), "--log", (dir.path() / "no/such/dir/log").string() },
+            1, "cannot open the log file" },
+        { { "--port", "0", "--listen", "256.1.2.3", "--content", shippedContent().string() }, 1, "cannot listen on" },
+    };
+    for (const auto& row : rows) {
+        const auto run = runServer(row.args, 10s);
+        EXPECT_EQ(run.exitStatus, row.exitStatus) << row.errorPart;
+        EXPECT_NE(run.err.find(row.errorPart), std::string::npos) << run.err;
+    }
+}
+
+TEST(ServerCommandLineTest, Help)
+{
+    const auto run = runServer({ "--help" }, 10s);
+    EXPECT_EQ(run.exitStatus, 0);
+    for (const char* option : { "--listen", "--port", "--content", "--log", "--rotate-every", "--port-file", "--version-answer" })
+        EXPECT_NE(run.out.find(option), std::string::npos) << option;
+}
+
+} // namespace
+} // namespace vexor::server::test
