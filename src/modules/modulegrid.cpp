@@ -149,7 +149,7 @@ void TModuleGrid::TryCloseModule(std::intptr_t wParam)
             button->CloseModule();
             // To the top of the window order, without taking the focus.
             if (m_form)
-                m_form->raise();
+                m_form->window()->raise();
         } catch (...) {
             // One module's failure does not keep the others from closing.
         }

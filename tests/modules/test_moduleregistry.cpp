@@ -141,15 +141,5 @@ TEST(ModulesMenuCaptionsFile, MissingFileGivesNoCaptions)
     EXPECT_TRUE(ReadModulesMenuCaptions(program.dir()).empty()) << "a folder is no list file";
 }
 
-TEST(MenuCaptionText, AmpersandsAreRemovedForComparisonAndDoubledForDisplay)
-{
-    EXPECT_EQ(StripAmpersands("&Notes"), "Notes");
-    EXPECT_EQ(StripAmpersands("R&&D&"), "RD");
-    EXPECT_EQ(StripAmpersands(""), "");
-    EXPECT_EQ(EscapeAmpersands("R&D"), "R&&D");
-    EXPECT_EQ(EscapeAmpersands("&&"), "&&&&");
-    EXPECT_EQ(StripAmpersands(EscapeAmpersands("A&B&")), "AB");
-}
-
 }  // namespace
 }  // namespace vexor::modules

@@ -37,15 +37,6 @@ TEST(ShortString, KeepsUpTo255BytesAndCutsTheRest)
     static_assert(sizeof(ShortString255) == 256, "a length byte and 255 bytes of text");
 }
 
-TEST(ModuleFiles, AreJoinedAsPlainText)
-{
-    EXPECT_EQ(LibraryFileName("/opt/calc/", "Calc"), "/opt/calc/Calc.mdl");
-    EXPECT_EQ(LibraryFileName("", "Calc"), "Calc.mdl");
-    EXPECT_EQ(LibraryFileName("/opt/calc", "Calc"), "/opt/calcCalc.mdl");
-    EXPECT_EQ(IconFileName("/opt/calc/"), "/opt/calc/icon.bmp");
-    EXPECT_EQ(IconFileName(""), "icon.bmp");
-}
-
 // A host handle that records what modules post.
 struct FakeHost {
     VexorHost host{};
@@ -145,32 +136,6 @@ TEST_F(PluginCalls, LibrariesThatCannotLoadGiveAReason)
     EXPECT_EQ(platform::loadLibrary(m_program.dir() + "Missing.mdl", &error), nullptr);
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(m_program.calls().empty()) << "no constructor of a failed library ran";
-}
-
-TEST_F(PluginCalls, ModulesPostThroughTheHostHandle)
-{
-    for (const char* fixture : {"SelfClose", "Connect"}) {
-        platform::LibraryHandle library = load(fixture);
-        ASSERT_NE(library, nullptr) << fixture;
-        VexorModuleWindow* window = CallDajOkno(LookUpEntries(library).DajOkno, &m_host.host, "/", "", "", false);
-        ShowModuleWindow(window);
-        DestroyModuleWindow(window);
-        platform::freeLibrary(library);
-    }
-    EXPECT_EQ(m_host.posted, (std::vector<std::uint32_t>{VEXOR_CM_TRYCLOSEMODULE, VEXOR_CM_TRYCONNECT}));
-}
-
-TEST(ModuleWindowCalls, AreSafeOnNullWindowsAndMissingFunctions)
-{
-    VexorModuleWindow empty{};
-    ShowModuleWindow(nullptr);
-    CloseModuleWindow(nullptr);
-    DestroyModuleWindow(nullptr);
-    ShowModuleWindow(&empty);
-    CloseModuleWindow(&empty);
-    DestroyModuleWindow(&empty);
-    EXPECT_EQ(ModuleWindowHandle(nullptr), 0);
-    EXPECT_EQ(ModuleWindowHandle(&empty), 0);
 }
 
 }  // namespace
