@@ -8,18 +8,19 @@ function(vexor_add_test name)
   target_compile_definitions(${name} PRIVATE
     VEXOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VEXOR_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  set(env "VEXOR_SOURCE_DIR=${PROJECT_SOURCE_DIR};VEXOR_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  # gtest_discover_tests writes PROPERTIES into a generated script where a list
+  # would be split apart, so each property here holds a single value: the
+  # source and build folders reach the tests as compile definitions instead.
   if(T_GUI)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
-    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+    set(props ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS gui TIMEOUT 120)
+  elseif(T_LABELS)
+    list(GET T_LABELS 0 label)
+    set(props LABELS ${label} TIMEOUT 120)
+  else()
+    set(props TIMEOUT 120)
   endif()
-  set(labels ${T_LABELS})
-  if(T_GUI)
-    list(APPEND labels gui)
-  endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${env}" LABELS "${labels}" TIMEOUT 120)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # vexor_add_fuzzer(<name> SOURCE <file> LIBS <targets...>)
