@@ -113,8 +113,11 @@ void TSocketTransport::StatusMessage(const std::string& status, int level)
 {
     if (ReportLevel < level)
         return;
-    std::lock_guard lock(m_statusMutex);
-    m_statusText = status;
+    {
+        std::lock_guard lock(m_statusMutex);
+        m_statusText = status;
+    }
+    // Outside the lock: a handler may itself cancel, which reports again.
     if (!m_destroying && OnStatus) {
         try {
             OnStatus(status);

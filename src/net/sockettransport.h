@@ -89,6 +89,8 @@ public:
     std::function<void()> OnConnect, OnDisconnect, OnConnectionFailed, OnHostResolved,
         OnPacketRecvd, OnPacketSent;
     std::function<void(bool& Handled)> OnInvalidHost;  // the name gave no address
+    // Status texts up to ReportLevel. Cancel/Abort from another thread report
+    // on that thread, so a handler used with them must be thread-safe.
     std::function<void(const std::string& Status)> OnStatus;
     // Called just before ESockError is raised for a socket-layer error.
     std::function<void(std::int16_t number, const std::string& message)> OnSocketError;

@@ -256,6 +256,25 @@ TEST_F(SocketPairTest, PumpRunsDuringWaitsAndMayAbort)
     EXPECT_EQ(turns, 3);
 }
 
+TEST_F(SocketPairTest, StatusHandlerMayAbortAndSeesTheLevels)
+{
+    std::vector<std::string> seen;
+    m_transport.ReportLevel = 8;
+    m_transport.OnStatus = [&](const std::string& status) {
+        seen.push_back(status);
+        if (status == "ReadLn")
+            m_transport.Abort();
+    };
+    EXPECT_EQ(ErrorOf([&] { m_transport.ReadLn(); }), "Socket readln aborted");
+    const std::vector<std::string> expected = {"ReadLn", "Abort", "Canceling", "Timer On", "Timer Off"};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(m_transport.StatusText(), "Timer Off");
+    m_transport.ReportLevel = 4;
+    seen.clear();
+    m_transport.Write("x");
+    EXPECT_EQ(seen, std::vector<std::string>{"Sending Buffer"});
+}
+
 TEST(SocketTransportConnectTest, RefusedConnectFailsWithTheConnectEvent)
 {
     TSocketTransport transport;
