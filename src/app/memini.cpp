@@ -43,22 +43,22 @@ std::string_view keyView(std::string_view line)
 // empty one, and a key that holds "=" matches no line.
 std::optional<std::string_view> lookupValue(const std::vector<std::string>& lines, std::string_view key)
 {
+    if (key.find('=') != std::string_view::npos)
+        return std::nullopt;
     const std::size_t n = key.size();
     for (const std::string& line : lines) {
-        if (line.size() > n && line[n] == '=' && equalsNoCase(std::string_view(line).substr(0, n), key)
-            && key.find('=') == std::string_view::npos)
+        if (line.size() > n && line[n] == '=' && equalsNoCase(std::string_view(line).substr(0, n), key))
             return std::string_view(line).substr(n + 1);
     }
     return std::nullopt;
 }
 
-// Something is there (a folder, a file without read permission, a dangling
-// link) as opposed to nothing at all.
+// Something is there (a folder, a file without read permission) as opposed to
+// nothing at all; a link that leads nowhere counts as nothing.
 bool somethingExists(const std::string& path)
 {
     std::error_code error;
-    return std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::not_found
-        && !error;
+    return std::filesystem::status(path, error).type() != std::filesystem::file_type::not_found && !error;
 }
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";

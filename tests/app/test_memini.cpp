@@ -149,6 +149,13 @@ TEST(MemIniFile, ReadsFileThroughCaseInsensitivePath)
     EXPECT_EQ(ini.readString("Languages", "English"), "english.lng");
 }
 
+TEST(MemIniFile, DanglingLinkReadsAsMissing)
+{
+    TempDir dir;
+    std::filesystem::create_symlink(dir.path() + "nowhere.ini", dir.path() + "lang.ini");
+    EXPECT_FALSE(TMemIniFile(dir.path() + "lang.ini").hasSection("Languages"));
+}
+
 TEST(MemIniFile, FolderInPlaceOfFileThrows)
 {
     TempDir dir;
