@@ -98,7 +98,9 @@ public:
     // Called on every waiting turn; with a pump set, waits poll in slices of
     // PumpSliceMs. Without one, waits block the thread until something happens.
     void setPump(std::function<void()> pump);
-    // Replaces the host name lookup (tests); an empty function restores getaddrinfo.
+    // Replaces the host name lookup (tests); an empty function restores
+    // getaddrinfo. It runs on a helper thread that an abandoned lookup leaves
+    // running, so it must own (or share) everything it uses.
     void setResolver(ResolveFunction resolver);
 
     // Last reported status text (thread-safe copy).

@@ -393,35 +393,39 @@ TEST_F(LookupTest, InvalidHostHandlerIsAskedOnceAndMayRetry)
 }
 
 // A resolver that hangs until the test lets it go; its late answer is dropped.
+// The state is shared with the lookup thread, which may outlive the test.
 class HangingResolver {
 public:
     ResolveFunction Function()
     {
-        return [this](const std::string&) {
-            std::unique_lock lock(m_mutex);
-            m_started = true;
-            m_changed.notify_all();
-            m_changed.wait(lock, [this] { return m_released; });
+        return [state = m_state](const std::string&) {
+            std::unique_lock lock(state->mutex);
+            state->started = true;
+            state->changed.notify_all();
+            state->changed.wait(lock, [&] { return state->released; });
             return LookupAnswer{11001, {}};
         };
     }
     void WaitStarted()
     {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_started; });
+        std::unique_lock lock(m_state->mutex);
+        m_state->changed.wait(lock, [this] { return m_state->started; });
     }
     void Release()
     {
-        std::lock_guard lock(m_mutex);
-        m_released = true;
-        m_changed.notify_all();
+        std::lock_guard lock(m_state->mutex);
+        m_state->released = true;
+        m_state->changed.notify_all();
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_started = false;
-    bool m_released = false;
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool started = false;
+        bool released = false;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 TEST(LookupTimeOutTest, HangingLookupTimesOut)
