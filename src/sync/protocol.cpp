@@ -1,5 +1,6 @@
 #include "sync/protocol.h"
 
+#include "app/settings.h"
 #include "platform/fileops.h"
 
 #include <charconv>
@@ -215,15 +216,8 @@ std::string UpdatePageUrl(std::string_view webHost, std::string_view clientId, s
 
 std::string FormatCounter(std::int32_t value)
 {
-    auto bits = static_cast<std::uint32_t>(value);
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), HexDigits[bits & 0x0F]);
-        bits >>= 4;
-    } while (bits != 0);
-    if (digits.size() < 6)
-        digits.insert(0, 6 - digits.size(), '0');
-    return digits;
+    // The report widens past six digits, unlike the settings file.
+    return formatCounter(value, false);
 }
 
 std::string FormatCounters(const std::array<std::int32_t, 10>& counts)
