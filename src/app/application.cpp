@@ -123,7 +123,10 @@ int RunVexor(int argc, char** argv)
     context.aboutForm = session.aboutForm.get();
     QObject::connect(session.form.get(), &TForm1::closeAccepted, &application, [&session] {
         session.closed = true;
-        QCoreApplication::quit();
+        // exit, not quit: quit first asks every window to close, and a module
+        // window turns that into a request of its own and stays, which would
+        // leave the loop running without a main window.
+        QCoreApplication::exit(0);
     });
 
     int status = 0;

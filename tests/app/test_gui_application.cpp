@@ -104,6 +104,27 @@ TEST(ApplicationTest, TerminationSignalClosesTheWindowAndWritesTheSettings)
     }
 }
 
+TEST(ApplicationTest, AnOpenModuleWindowDoesNotKeepTheClientRunning)
+{
+    // The sample Notes module, opened at start: its window answers a close
+    // of its own with a close request to the client and stays open.
+    ClientFolder folder;
+    const std::string module = std::string(VEXOR_BINARY_DIR) + "/stage/modules/Notes/";
+    ASSERT_TRUE(fs::exists(module + "Notes.mdl")) << module;
+    folder.writeRegistry("[HKEY_CURRENT_USER\\Software\\Vexor\\Notes]\r\n\"ModulePath\"=\"" + module
+                         + "\"\r\n\"ACTIVE\"=\"Y\"\r\n\"Default\"=\"Y\"\r\n");
+    auto client = folder.start();
+    GUI_TRY_VERIFY_WITH_TIMEOUT(folder.holdsLock(client->processId()), 10000);
+    // The module opens while the main window is created, before the event
+    // loop that handles the signal runs.
+    ::kill(static_cast<pid_t>(client->processId()), SIGTERM);
+    ASSERT_TRUE(client->waitForFinished(15000)) << "still running with the module window open";
+    const std::string errors = client->readAllStandardError().toStdString();
+    EXPECT_EQ(client->exitCode(), 0) << errors;
+    EXPECT_NE(folder.settings().find("StartUps=1"), std::string::npos) << folder.settings();
+    EXPECT_EQ(errors.find("module"), std::string::npos) << "the module loaded and unloaded without a word: " << errors;
+}
+
 TEST(ApplicationTest, SecondInstanceLeavesAtOnceWithoutAWord)
 {
     ClientFolder folder;
