@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "platform/exception.h"
+#include "platform/fileops.h"
 #include "platform/profileini.h"
 
 #include <algorithm>
@@ -156,8 +158,13 @@ WindowSettings ReadSettings(Constants& c)
 void WriteSettings(const Constants& c, const WindowSettings& window)
 {
     const std::string file = settingsFilePath(c);
-    auto write = [&file](const char* key, const std::string& value) {
-        platform::profileWriteString(SettingsSection, key, value, file);
+    std::string contents;
+    const bool existed = platform::readWholeFile(file, contents);
+    if (!existed && platform::fileExists(file))
+        throw Exception(formatMessage("Unable to write to %s", file));  // there but unreadable
+    std::string updated = contents;
+    auto write = [&updated](const char* key, const std::string& value) {
+        updated = platform::profileWriteIn(SettingsSection, key, value, updated);
     };
     auto flag = [](bool value) { return std::string(value ? "1" : "0"); };
 
@@ -179,6 +186,13 @@ void WriteSettings(const Constants& c, const WindowSettings& window)
     write("StartUps", std::to_string(c.StartUps));
     write("Left", std::to_string(window.Left));
     write("Top", std::to_string(window.Top));
+    // Every key reaches the disk in one atomic replacement: a client killed
+    // while it closes leaves the previous file or this one, never new banner
+    // identifiers beside the old banners' counters.
+    if (existed && updated == contents)
+        return;
+    if (!platform::writeFileAtomic(file, updated, 0600))
+        throw Exception(formatMessage("Unable to write to %s", file));
 }
 
 }  // namespace vexor

@@ -46,9 +46,11 @@ WindowSettings ReadSettings(Constants& c);
 
 // Writes every key in the fixed order (Language, ProxyName, ProxyPort,
 // ProxyUser, ProxyPass, Install, AutoConnect, Banners, Logs, Rotation,
-// BannerPocitadlo, StartUps, Left, Top), each at once through
-// platform::profileWriteString. Throws vexor::Exception "Unable to write to %s"
-// when a write fails; the keys written before it stay written. Counters above
+// BannerPocitadlo, StartUps, Left, Top) with the profile functions' rules,
+// and stores the result in one atomic replacement of the file, so that a
+// crash leaves the old file or the new one. Throws vexor::Exception "Unable
+// to write to %s" when the file cannot be written; it is then unchanged.
+// A write that changes nothing does not touch the file. Counters above
 // FFFFFF are stored as FFFFFF and negative ones as 000000, since the format
 // has six digits per slot.
 void WriteSettings(const Constants& c, const WindowSettings& window);

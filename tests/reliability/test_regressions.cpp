@@ -1,0 +1,147 @@
+// Faults the reliability runs found, each held by a test: a kill during the
+// settings write left old and new keys mixed; a kill during a list
+// replacement could leave no list at all; a server that never ends a body
+// filled the disk.
+#include "app/constants.h"
+#include "app/settings.h"
+#include "cyclehost.h"
+#include "platform/fileops.h"
+#include "sync/cachefiles.h"
+#include "sync/downloadthread.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Folder {
+public:
+    Folder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "vexor-regression-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern + "/";
+    }
+    ~Folder() { fs::remove_all(m_path); }
+    const std::string& path() const { return m_path; }
+    void write(const std::string& relative, const std::string& text) const
+    {
+        fs::create_directories(fs::path(m_path + relative).parent_path());
+        std::ofstream(m_path + relative, std::ios::binary) << text;
+    }
+    std::string read(const std::string& relative) const
+    {
+        std::string text;
+        vexor::platform::readWholeFile(m_path + relative, text);
+        return text;
+    }
+
+private:
+    std::string m_path;
+};
+
+// Records what happens to the names of one folder.
+class FolderEvents {
+public:
+    explicit FolderEvents(const std::string& folder)
+        : m_fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        ::inotify_add_watch(m_fd, folder.c_str(), IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE);
+    }
+    ~FolderEvents() { ::close(m_fd); }
+
+    // How many events of `mask` named `name` arrived so far.
+    int count(std::uint32_t mask, const std::string& name)
+    {
+        alignas(inotify_event) char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                m_seen.push_back({event->mask, event->len ? std::string(event->name) : std::string()});
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        int matches = 0;
+        for (const auto& [eventMask, eventName] : m_seen)
+            matches += (eventMask & mask) && eventName == name;
+        return matches;
+    }
+
+private:
+    int m_fd;
+    std::vector<std::pair<std::uint32_t, std::string>> m_seen;
+};
+
+TEST(CrashSafety, SettingsWriteReplacesTheFileInOneStep)
+{
+    Folder folder;
+    folder.write("settings.ini", "[Settings]\r\nStartUps=3\r\nLanguage=Deutsch\r\nBanners=x\r\n");
+    vexor::Constants c;
+    vexor::InitializeConstants(c, folder.path());
+    c.StartUps = 4;
+    c.SetProxy({"proxy.example", 3128, "u", "p"});
+    FolderEvents events(folder.path());
+    vexor::WriteSettings(c, {"English", 10, 20});
+    // Fourteen keys change; a kill between two separate replacements would
+    // leave some of them old.
+    EXPECT_EQ(events.count(IN_MOVED_TO, "settings.ini"), 1);
+    const std::string text = folder.read("settings.ini");
+    EXPECT_NE(text.find("StartUps=4\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ProxyName=proxy.example\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Top=20\r\n"), std::string::npos) << text;
+
+    vexor::WriteSettings(c, {"English", 10, 20});
+    EXPECT_EQ(events.count(IN_MOVED_TO, "settings.ini"), 1) << "an unchanged write touches nothing";
+}
+
+TEST(CrashSafety, SettingsWriteFailureLeavesTheFileAsItWas)
+{
+    Folder folder;
+    const std::string old = "[Settings]\nStartUps=3\n";
+    folder.write("settings.ini", old);
+    vexor::Constants c;
+    vexor::InitializeConstants(c, folder.path());
+    c.StartUps = 9;
+    // A file size limit makes every write that grows the file past 40 bytes
+    // fail (also for root): the first key alone would still fit.
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 40;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool threw = false;
+    try {
+        vexor::WriteSettings(c, {"English", 0, 0});
+    } catch (const vexor::Exception& error) {
+        threw = std::string(error.what()) == "Unable to write to " + folder.path() + "settings.ini";
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(folder.read("settings.ini"), old);
+}
+
+}  // namespace
