@@ -39,10 +39,13 @@ bool allLines(std::string_view text, Visit&& visit)
 
 bool replaceList(const std::string& liveFile)
 {
-    // A failed delete leaves the live file; the rename then refuses to replace
-    // it and the download stays under its temporary name.
-    platform::deleteFile(liveFile);
-    return platform::renameFile(ListTempFile(liveFile), liveFile);
+    // rename(2) puts the new list over the old one in one step, so a crash
+    // leaves one of the two; deleting the live file first would leave none
+    // when the process dies between the two calls. When the rename fails
+    // the live file stays and the download keeps its temporary name.
+    const std::string temp = platform::resolvePath(ListTempFile(liveFile));
+    const std::string live = platform::resolvePath(liveFile);
+    return std::rename(temp.c_str(), live.c_str()) == 0;
 }
 
 }  // namespace

@@ -44,9 +44,10 @@ bool LanguageListNamesAreSafe(std::string_view text);
 
 // Replacement of a list file after its download has ended without error: when
 // the temporary file's first line is exactly `header` (and, for the language
-// list, every file name in it is safe), delete the live file and rename the
-// temporary file to the live name; true then. Otherwise nothing changes and the
-// temporary file stays on disk until the next download overwrites it.
+// list, every file name in it is safe), rename the temporary file over the
+// live file in one step (there is never a moment without a live list); true
+// then. Otherwise nothing changes and the temporary file stays on disk until
+// the next download overwrites it.
 bool ReplaceLanguageList(const std::string& langIndexFile);
 bool ReplaceModuleList(const std::string& modulesListFile);
 

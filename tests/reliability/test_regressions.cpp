@@ -144,4 +144,25 @@ TEST(CrashSafety, SettingsWriteFailureLeavesTheFileAsItWas)
     EXPECT_EQ(folder.read("settings.ini"), old);
 }
 
+TEST(CrashSafety, ListReplacementNeverRemovesTheLiveList)
+{
+    Folder folder;
+    folder.write("Languages/lang.ini", "[Languages]\r\nEnglish=english.lng\r\n");
+    folder.write("Languages/lang.inibak", "[Languages]\r\nEnglish=english.lng\r\nDeutsch=deutsch.lng\r\n");
+    folder.write("modules/modl.ini", "[Modules]\r\nNotes=Notes\r\n");
+    folder.write("modules/modl.inibak", "[Modules]\r\nClock=Clock\r\n");
+    FolderEvents languages(folder.path() + "Languages");
+    FolderEvents modules(folder.path() + "modules");
+
+    ASSERT_TRUE(vexor::sync::ReplaceLanguageList(folder.path() + "Languages/lang.ini"));
+    ASSERT_TRUE(vexor::sync::ReplaceModuleList(folder.path() + "modules/modl.ini"));
+    EXPECT_EQ(languages.count(IN_DELETE, "lang.ini"), 0);
+    EXPECT_EQ(languages.count(IN_MOVED_TO, "lang.ini"), 1);
+    EXPECT_EQ(modules.count(IN_DELETE, "modl.ini"), 0);
+    EXPECT_EQ(modules.count(IN_MOVED_TO, "modl.ini"), 1);
+    EXPECT_EQ(folder.read("Languages/lang.ini"), "[Languages]\r\nEnglish=english.lng\r\nDeutsch=deutsch.lng\r\n");
+    EXPECT_EQ(folder.read("modules/modl.ini"), "[Modules]\r\nClock=Clock\r\n");
+    EXPECT_FALSE(fs::exists(folder.path() + "Languages/lang.inibak"));
+}
+
 }  // namespace
