@@ -24,6 +24,11 @@ TDownloadThread::TDownloadThread(vexor::Constants& shared, SyncHost& host,
         if (!running())
             HttpClient1.Abort();
     };
+    // A body that never ends would fill the disk until the time-out.
+    HttpClient1.OnPacketRecvd = [this] {
+        if (HttpClient1.InputFileMode && HttpClient1.BytesReceived > MaxDownloadBytes)
+            HttpClient1.Abort();
+    };
     m_worker = std::thread([this] { run(); });
 }
 

@@ -46,6 +46,9 @@ namespace vexor::sync {
 
 // Each timed step of a request (connect, send, every read, the whole body).
 inline constexpr std::chrono::milliseconds DefaultRequestTimeout{30000};
+// Largest body a cycle writes to a file (lists, banner images and pages are
+// a few kilobytes): a longer one ends its request as failed.
+inline constexpr std::int64_t MaxDownloadBytes = 8 << 20;
 
 class TDownloadThread {
 public:

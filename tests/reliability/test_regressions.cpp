@@ -165,4 +165,82 @@ TEST(CrashSafety, ListReplacementNeverRemovesTheLiveList)
     EXPECT_FALSE(fs::exists(folder.path() + "Languages/lang.inibak"));
 }
 
+// Answers every request with a header and then a body that goes on until
+// the client stops reading (or GuardBytes, so that a client without a limit
+// fails this test without filling the disk).
+class EndlessServer {
+public:
+    static constexpr std::size_t GuardBytes = 4 * vexor::sync::MaxDownloadBytes;
+
+    EndlessServer() : m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_listener, 8) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen");
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~EndlessServer()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listener);
+    }
+    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    void serve()
+    {
+        while (!m_stop) {
+            pollfd ready{m_listener, POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0)
+                continue;
+            const int peer = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (peer < 0)
+                continue;
+            char request[4096];
+            (void)::recv(peer, request, sizeof request, 0);
+            const std::string header = "HTTP/1.0 200 OK\r\n\r\n[Languages]\r\n";
+            bool ok = ::send(peer, header.data(), header.size(), MSG_NOSIGNAL) > 0;
+            const std::string block(65536, 'x');
+            for (std::size_t sent = 0; ok && !m_stop && sent < GuardBytes; sent += block.size())
+                ok = ::send(peer, block.data(), block.size(), MSG_NOSIGNAL) > 0;
+            ::close(peer);
+        }
+    }
+
+    int m_listener;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+TEST(HostileServer, EndlessBodyStopsAtTheDownloadLimit)
+{
+    Folder folder;
+    for (const char* sub : {"Languages", "advs", "modules"})
+        fs::create_directories(folder.path() + sub);
+    EndlessServer server;
+    vexor::Constants shared;
+    vexor::InitializeConstants(shared, folder.path());
+    shared.ServerHost = server.host();
+    vexor::reliability::CycleHost host(shared);
+    vexor::sync::TDownloadThread thread(shared, host, std::chrono::seconds(20));
+    ASSERT_TRUE(thread.TryConnect());
+    EXPECT_EQ(host.serveUntil(thread, std::chrono::steady_clock::now() + std::chrono::seconds(60), 1), 1);
+
+    std::uintmax_t largest = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.path()))
+        if (entry.is_regular_file())
+            largest = std::max(largest, entry.file_size());
+    EXPECT_GT(largest, 0u) << "the bodies reached the disk";
+    EXPECT_LE(largest, static_cast<std::uintmax_t>(vexor::sync::MaxDownloadBytes) + 65536);
+    EXPECT_FALSE(fs::exists(folder.path() + "Languages/lang.ini")) << "a cut-off list is never put in place";
+    EXPECT_FALSE(fs::exists(folder.path() + "modules/modl.ini"));
+}
+
 }  // namespace
