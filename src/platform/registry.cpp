@@ -167,11 +167,15 @@ bool Registry::createKey(const std::string& key)
 
 bool Registry::deleteKey(const std::string& key)
 {
+    if (!read().keyExists(key))
+        return false;  // nothing to do: no folder or lock file is created
     return modify([&](RegFile& file) { return file.deleteKey(key); });
 }
 
 bool Registry::deleteValue(const std::string& key, const std::string& name)
 {
+    if (!read().findValue(key, name))
+        return false;
     return modify([&](RegFile& file) { return file.deleteValue(key, name); });
 }
 
