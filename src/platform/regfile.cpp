@@ -147,6 +147,107 @@ std::string hexTypeName(std::string_view kind)
     return "REG_HEX(" + std::string(kind) + ")";
 }
 
+// "[HKEY_CURRENT_USER\\key]". "[-KEY]" (delete on import), a foreign root or
+// a header without its "]" opens a section whose values are not ours.
+void parseHeader(std::string_view line, bool& visible, std::string& key)
+{
+    std::string_view inner = line.back() == ']' ? line.substr(1, line.size() - 2) : "-";
+    auto slash = inner.find('\\');
+    std::string_view root = inner.substr(0, slash);
+    visible = equalsNoCase(root, "HKEY_CURRENT_USER") || equalsNoCase(root, "HKCU");
+    key = visible ? RegFile::normalizeKey(slash == std::string_view::npos ? "" : inner.substr(slash + 1)) : "";
+}
+
+// hex:01,02 or hex(N):..., continued over the following lines while a line
+// ends with "\\"; `lastLine` moves to the last line taken.
+bool parseHexData(std::string_view rest, const std::vector<std::string>& lines, std::size_t& lastLine,
+                  RegValue& value)
+{
+    std::string_view kind;
+    std::size_t colon = 3;
+    if (rest.size() > 3 && rest[3] == '(') {
+        auto close = rest.find(')');
+        if (close == std::string_view::npos)
+            return false;
+        kind = rest.substr(4, close - 4);
+        colon = close + 1;
+    }
+    if (colon >= rest.size() || rest[colon] != ':')
+        return false;
+    std::string list(rest.substr(colon + 1));
+    list = std::string(trim(list.substr(0, list.find(';'))));
+    // A line that starts something else ends the value even after a "\\".
+    while (!list.empty() && list.back() == '\\' && lastLine + 1 < lines.size()) {
+        std::string_view next = trim(lines[lastLine + 1]);
+        if (next.empty() || next.front() == '[' || next.front() == '"' || next.front() == '@')
+            break;
+        list.pop_back();
+        ++lastLine;
+        list += trim(next.substr(0, next.find(';')));
+    }
+    std::string canonical;
+    auto bytes = parseHexBytes(list, canonical);
+    if (!bytes)
+        return false;
+    value.type = hexTypeName(kind);
+    if (value.isString()) {
+        while (!bytes->empty() && bytes->back() == '\0')
+            bytes->pop_back();
+        value.data = std::move(*bytes);
+    } else {
+        value.data = std::move(canonical);
+    }
+    return true;
+}
+
+bool parseDwordData(std::string_view rest, RegValue& value)
+{
+    std::string_view digits = trim(rest.substr(6));
+    digits = trim(digits.substr(0, digits.find(';')));
+    if (digits.empty() || digits.size() > 8
+        || !std::all_of(digits.begin(), digits.end(), [](char c) { return hexDigit(c) >= 0; }))
+        return false;
+    value.type = "REG_DWORD";
+    value.data = std::string(digits);
+    return true;
+}
+
+// "Name"=data or @=data, where data is "text", -, dword:... or hex...:...
+bool parseValue(std::string_view line, const std::vector<std::string>& lines, std::size_t& lastLine,
+                RegValue& value, bool& removal)
+{
+    std::size_t pos = 1;
+    if (line.front() == '"') {
+        pos = 0;
+        auto name = readQuoted(line, pos);
+        if (!name)
+            return false;
+        value.name = std::move(*name);
+    }
+    std::string_view rest = trim(line.substr(pos));
+    if (rest.empty() || rest.front() != '=')
+        return false;
+    rest = trim(rest.substr(1));
+    if (!rest.empty() && rest.front() == '"') {
+        std::size_t end = 0;
+        auto data = readQuoted(rest, end);
+        if (!data || !onlyCommentLeft(rest.substr(end)))
+            return false;
+        value.type = "REG_SZ";
+        value.data = std::move(*data);
+        return true;
+    }
+    if (!rest.empty() && rest.front() == '-') {
+        removal = true;
+        return onlyCommentLeft(rest.substr(1));
+    }
+    if (startsWithNoCase(rest, "dword:"))
+        return parseDwordData(rest, value);
+    if (startsWithNoCase(rest, "hex"))
+        return parseHexData(rest, lines, lastLine, value);
+    return false;
+}
+
 }  // namespace
 
 RegFile::RegFile() = default;
@@ -199,96 +300,18 @@ void RegFile::reindex()
         Entry entry;
         entry.firstLine = entry.lastLine = i;
         if (line.front() == '[') {
-            // "[-KEY]" (delete on import), a foreign root or a header without
-            // its "]" opens a section whose values are not ours.
-            std::string_view inner = line.back() == ']' ? line.substr(1, line.size() - 2) : "-";
-            auto slash = inner.find('\\');
-            std::string_view root = inner.substr(0, slash);
-            visible = equalsNoCase(root, "HKEY_CURRENT_USER") || equalsNoCase(root, "HKCU");
-            key = visible ? normalizeKey(slash == std::string_view::npos ? "" : inner.substr(slash + 1)) : "";
+            parseHeader(line, visible, key);
             entry.isSection = true;
-            entry.visible = visible;
-            entry.key = key;
-            m_entries.push_back(std::move(entry));
-            continue;
-        }
-        if (line.front() != '"' && line.front() != '@')
-            continue;
-
-        std::size_t pos = 1;
-        if (line.front() == '"') {
-            pos = 0;
-            auto name = readQuoted(line, pos);
-            if (!name)
+        } else if (line.front() == '"' || line.front() == '@') {
+            bool parsed = parseValue(line, m_lines, entry.lastLine, entry.value, entry.removal);
+            i = entry.lastLine;  // past the continuation lines, parsed or not
+            if (!parsed)
                 continue;
-            entry.value.name = std::move(*name);
-        }
-        std::string_view rest = trim(line.substr(pos));
-        if (rest.empty() || rest.front() != '=')
-            continue;
-        rest = trim(rest.substr(1));
-        entry.visible = visible;
-        entry.key = key;
-
-        if (!rest.empty() && rest.front() == '"') {
-            std::size_t end = 0;
-            auto data = readQuoted(rest, end);
-            if (!data || !onlyCommentLeft(rest.substr(end)))
-                continue;
-            entry.value.type = "REG_SZ";
-            entry.value.data = std::move(*data);
-        } else if (!rest.empty() && rest.front() == '-') {
-            if (!onlyCommentLeft(rest.substr(1)))
-                continue;
-            entry.removal = true;
-        } else if (startsWithNoCase(rest, "dword:")) {
-            std::string_view digits = trim(rest.substr(6));
-            digits = trim(digits.substr(0, digits.find(';')));
-            if (digits.empty() || digits.size() > 8
-                || !std::all_of(digits.begin(), digits.end(), [](char c) { return hexDigit(c) >= 0; }))
-                continue;
-            entry.value.type = "REG_DWORD";
-            entry.value.data = std::string(digits);
-        } else if (startsWithNoCase(rest, "hex")) {
-            std::string_view kind;
-            std::size_t colon = 3;
-            if (rest.size() > 3 && rest[3] == '(') {
-                auto close = rest.find(')');
-                if (close == std::string_view::npos)
-                    continue;
-                kind = rest.substr(4, close - 4);
-                colon = close + 1;
-            }
-            if (colon >= rest.size() || rest[colon] != ':')
-                continue;
-            // Gather the continuation lines: each ends with "\" before the next.
-            std::string list(rest.substr(colon + 1));
-            list = std::string(trim(list.substr(0, list.find(';'))));
-            // A line that starts something else ends the value even after a "\".
-            while (!list.empty() && list.back() == '\\' && entry.lastLine + 1 < m_lines.size()) {
-                std::string_view next = trim(m_lines[entry.lastLine + 1]);
-                if (next.empty() || next.front() == '[' || next.front() == '"' || next.front() == '@')
-                    break;
-                list.pop_back();
-                ++entry.lastLine;
-                list += trim(next.substr(0, next.find(';')));
-            }
-            i = entry.lastLine;
-            std::string canonical;
-            auto bytes = parseHexBytes(list, canonical);
-            if (!bytes)
-                continue;
-            entry.value.type = hexTypeName(kind);
-            if (entry.value.type == "REG_SZ" || entry.value.type == "REG_EXPAND_SZ") {
-                while (!bytes->empty() && bytes->back() == '\0')
-                    bytes->pop_back();
-                entry.value.data = std::move(*bytes);
-            } else {
-                entry.value.data = std::move(canonical);
-            }
         } else {
             continue;
         }
+        entry.visible = visible;
+        entry.key = key;
         m_entries.push_back(std::move(entry));
     }
 }
