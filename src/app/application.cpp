@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace vexor {
 
@@ -83,9 +84,17 @@ int RunVexor(int argc, char** argv)
     // Before the lock: a signal that arrives once the lock is held is never
     // a kill.
     TerminationSignals::InstallHandlers();
-    platform::SingleInstance instance("Vexor");
-    if (!instance.tryAcquire())
-        return 0;
+    std::optional<platform::SingleInstance> instance;
+    try {
+        instance.emplace("Vexor");
+        if (!instance->tryAcquire())
+            return 0;
+    } catch (const std::exception& error) {
+        // A runtime folder that cannot hold the lock: there is no window yet
+        // to show it in, so stderr says why the program ends.
+        std::fprintf(stderr, "vexor: %s\n", error.what());
+        return 1;
+    }
 
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vexor"));
@@ -144,7 +153,7 @@ int RunVexor(int argc, char** argv)
     context.mainForm = nullptr;
     session.form.reset();
     context.GlobalLanguage.reset();
-    instance.release();
+    instance->release();
     return status;
 }
 

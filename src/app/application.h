@@ -3,7 +3,8 @@
 // The client's life from start to end, around its main window:
 //  1. SIGTERM, SIGINT and SIGHUP become close requests (TerminationSignals).
 //  2. A second instance (the lock "Vexor" is held) exits at once with status
-//     0 and shows nothing.
+//     0 and shows nothing. A lock that cannot be created (an unusable runtime
+//     folder) is reported on stderr and ends the program with status 1.
 //  3. The application object; the shared state from the executable's folder;
 //     the language object with "English"; the client identifier from the
 //     registry value "VexorID" of "Software\Vexor".

@@ -1,7 +1,8 @@
 // Faults the reliability runs found, each held by a test: a kill during the
 // settings write left old and new keys mixed; a kill during a list
 // replacement could leave no list at all; a server that never ends a body
-// filled the disk.
+// filled the disk; a runtime folder that cannot hold the lock crashed the
+// client.
 #include "app/constants.h"
 #include "app/settings.h"
 #include "cyclehost.h"
@@ -12,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -26,6 +30,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <chrono>
 #include <vector>
 
 namespace {
@@ -242,5 +247,52 @@ TEST(HostileServer, EndlessBodyStopsAtTheDownloadLimit)
     EXPECT_FALSE(fs::exists(folder.path() + "Languages/lang.ini")) << "a cut-off list is never put in place";
     EXPECT_FALSE(fs::exists(folder.path() + "modules/modl.ini"));
 }
+
+#ifdef VEXOR_CLIENT_EXE
+TEST(StartUp, UnusableRuntimeFolderEndsWithAMessageNotACrash)
+{
+    Folder folder;
+    folder.write("plain-file", "x");
+    const std::string errors = folder.path() + "stderr.txt";
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("XDG_RUNTIME_DIR=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0)
+            env.push_back(entry);
+    }
+    // A folder below a plain file: the lock file cannot be created.
+    env.push_back("XDG_RUNTIME_DIR=" + folder.path() + "plain-file/run");
+    env.push_back("XDG_CONFIG_HOME=" + folder.path() + "config");
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<char*> envp;
+    for (std::string& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string exe = VEXOR_CLIENT_EXE;
+    char* argv[] = {exe.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    ASSERT_EQ(::posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            FAIL() << "the client did not end";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+    EXPECT_NE(folder.read("stderr.txt").find("vexor: Unable to create the lock file " + folder.path() + "plain-file/run/Vexor.lock"),
+              std::string::npos)
+        << folder.read("stderr.txt");
+}
+#endif
 
 }  // namespace
