@@ -187,6 +187,21 @@ def grab_rgb(display, x, y, width, height):
                             "+repage", "-depth", "8", "rgb:-"])
 
 
+def banner_frames(images):
+    """Every frame of the GIF images as raw RGB of the banner's size: a dict
+    from pixels to (file, frame)."""
+    frames = {}
+    size = BannerSize[0] * BannerSize[1] * 3
+    for image in images:
+        result = subprocess.run(["convert", image, "-coalesce", "-depth", "8", "rgb:-"],
+                                capture_output=True, timeout=Deadline)
+        if result.returncode != 0 or not result.stdout or len(result.stdout) % size:
+            raise Failure(f"convert could not read {image} as {BannerSize[0]} x {BannerSize[1]} frames")
+        for index in range(len(result.stdout) // size):
+            frames[result.stdout[index * size:(index + 1) * size]] = (os.path.basename(image), index)
+    return frames
+
+
 def colours(pixels):
     return {pixels[i:i + 3] for i in range(0, len(pixels) - 2, 3)}
 
@@ -345,13 +360,21 @@ def run_test(args, folder, processes):
     wid, width, height, x, y = main[0]
     check(height == 123 and width == 124 + 34, "the main window is 158 x 123 with two modules", main[0])
 
+    # Until the first tick after the sync the pane shows its placeholder; then
+    # it shows the banner pages, each of which shows its image unscaled at
+    # the top left corner.
+    frames = banner_frames([os.path.join(server_dir, "content", "banners", banner + ".gif")
+                            for _, banner in new_banners])
+
     def banner_drawn():
         pixels = grab_rgb(display, x, y, *BannerSize)
         if len(pixels) != BannerSize[0] * BannerSize[1] * 3:
             raise Failure(f"import gave {len(pixels)} bytes for the banner area")
-        return len(colours(pixels)) >= 8
+        return frames.get(pixels)
 
-    wait_for("a banner (8 colours or more) in the banner area", banner_drawn)
+    shown = wait_for("the banner pane to show one of the line-up's images pixel for pixel", banner_drawn)
+    print(f"ok: the banner pane shows {shown[0]} (frame {shown[1]}) pixel for pixel")
+    check(len(colours(grab_rgb(display, x, y, *BannerSize))) > 1, "the banner area is not blank")
     wait_for("the window \"Notes\" of the module marked Default",
              lambda: alive(client, "the Notes window") or named_windows(display, "Notes"))
     check(not named_windows(display, "Clock"), "the Clock module (not Default) stays closed")
@@ -431,7 +454,7 @@ def main():
     if shutil.which("Xvfb") is None:
         print("SKIP: Xvfb is not installed (Debian package xvfb); the end-to-end test needs an X server")
         return 77
-    for tool in ("xwininfo", "xev", "import", "stdbuf"):
+    for tool in ("xwininfo", "xev", "import", "convert", "stdbuf"):
         if shutil.which(tool) is None:
             print(f"FAIL: {tool} is not installed (scripts/install-deps installs it)")
             return 1
