@@ -14,7 +14,9 @@ TMySpeedButton::TMySpeedButton(AppContext& app, const VexorHost* host, QWidget* 
     setCheckable(true);
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(ButtonSize, ButtonSize);
-    setIconSize(QSize(ButtonSize - 2, ButtonSize - 2));
+    // A 3-pixel ring around the picture: module icons fill their square, and
+    // the pressed button's sunken frame has to show around them.
+    setIconSize(QSize(ButtonSize - 6, ButtonSize - 6));
     connect(this, &QAbstractButton::clicked, this, &TMySpeedButton::ToggleModule);
 }
 
