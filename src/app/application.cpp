@@ -96,6 +96,11 @@ int RunVexor(int argc, char** argv)
         return 1;
     }
 
+#ifdef VEXOR_WITH_WEBENGINE
+    // Qt WebEngine shares OpenGL contexts; it must be said before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+#endif
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vexor"));
     // The program ends when its main window closes, whatever module windows
