@@ -43,10 +43,56 @@ def settings_kills(cfg, kills):
                 if damaged <= 3:
                     shutil.copy(os.path.join(folder, "settings.ini"), cfg.keep("settings-damaged-%d.ini" % damaged))
         leftovers = [n for n in os.listdir(folder) if n != "settings.ini"]
-    fig.add("%d kills, %d damaged, %d temporary files left" % (kills, damaged, len(leftovers)))
+    fig.add("%d kills, %d damaged, %d inside a write (temporary file left behind)" % (kills, damaged, len(leftovers)))
     fig.check(damaged == 0, "%d damaged settings files" % damaged)
     return fig
 
+
+
+def client_settings_kills(cfg, kills):
+    """The staged client under Xvfb: a close request (SIGTERM) makes it write
+    settings.ini, and SIGKILL follows after a random few milliseconds. The file
+    must then be the old one or exactly what an uninterrupted close writes."""
+    from common import ProgramFolder, client_env, start_client, stop_process
+    fig = Figures("crash/client-settings")
+    old = b"[Settings]\r\nAutoConnect=0\r\nStartUps=7\r\n"
+    counts = {"old": 0, "new": 0, "damaged": 0, "no window": 0}
+    with WorkFolder("vexor-rel-client-settings-") as work:
+        program = ProgramFolder(work.path, cfg.stage_dir)
+        path = os.path.join(program.app, "settings.ini")
+        env = client_env(program, cfg.display, "127.0.0.1:1")
+
+        def start():
+            write_bytes(path, old)
+            proc = start_client(program, env)
+            up = cfg.ping(proc.pid, 100).get("answered", 0) > 0
+            return proc, up
+
+        references = set()
+        for _ in range(2):
+            proc, up = start()
+            stop_process(proc, signal.SIGTERM, 15)
+            references.add(read_bytes(path))
+        fig.check(len(references) == 1 and old not in references,
+                  "an uninterrupted close does not write one fixed file")
+        new = references.pop() if len(references) == 1 else None
+        for i in range(kills):
+            proc, up = start()
+            if not up:
+                counts["no window"] += 1
+            proc.send_signal(signal.SIGTERM)
+            kill_after(proc, random.uniform(0, 0.006))
+            now = read_bytes(path)
+            key = "old" if now == old else "new" if now == new else "damaged"
+            counts[key] += 1
+            if key == "damaged" and counts["damaged"] <= 3:
+                write_bytes(cfg.keep("client-settings-damaged-%d.ini" % counts["damaged"]), now or b"")
+        leftovers = [n for n in os.listdir(program.app) if n.startswith(".settings.ini")]
+    fig.add("%d kills after the close request (%d before the write, %d after), %d damaged, %d inside a write (temporary file left behind)"
+            % (kills, counts["old"], counts["new"], counts["damaged"], len(leftovers)))
+    fig.check(counts["damaged"] == 0, "%d damaged settings files" % counts["damaged"])
+    fig.check(counts["no window"] == 0, "%d starts showed no window" % counts["no window"])
+    return fig
 
 # ---- registry.reg -----------------------------------------------------------
 
@@ -92,10 +138,13 @@ def registry_kills(cfg, kills):
             before = read_bytes(live)
             args = ["add", key, "--value", "V%d" % random.randrange(5), "--data", "t%d-%s" % (i, "x" * random.randrange(200))]
             write_bytes(scratch, before)
+            t0 = time.monotonic()
             subprocess.run([reg, "--file", scratch] + args, check=True)
+            run_time = time.monotonic() - t0
             after = read_bytes(scratch)
             proc = subprocess.Popen([reg, "--file", live] + args, stdout=DEVNULL, stderr=DEVNULL)
-            kill_after(proc, random.uniform(0, 0.004))
+            # Anywhere in a whole run of the same command, start-up included.
+            kill_after(proc, random.uniform(0, run_time))
             now = read_bytes(live)
             if now == before:
                 old += 1
@@ -109,7 +158,7 @@ def registry_kills(cfg, kills):
         query = subprocess.run([reg, "--file", live, "query", key], stdout=DEVNULL, stderr=DEVNULL)
         fig.check(query.returncode == 0, "vexor-reg cannot read the registry after the kills")
         leftovers = [n for n in os.listdir(os.path.dirname(live)) if n not in ("registry.reg", "registry.reg.lock")]
-    fig.add("%d kills (%d before the write, %d after), %d damaged, %d temporary files left"
+    fig.add("%d kills (%d before the write, %d after), %d damaged, %d inside a write (temporary file left behind)"
             % (kills, old, new, damaged, len(leftovers)))
     fig.check(damaged == 0, "%d damaged registry files" % damaged)
     return fig
@@ -225,13 +274,14 @@ class Mount:
 
     def fill(self):
         """Writes a filler file until the file system is full."""
-        with open(os.path.join(self.path, "filler"), "wb") as f:
-            try:
-                while True:
-                    f.write(b"\0" * 4096)
-                    f.flush()
-            except OSError:
-                pass
+        fd = os.open(os.path.join(self.path, "filler"), os.O_WRONLY | os.O_CREAT, 0o600)
+        try:
+            while True:
+                os.write(fd, b"\0" * 4096)
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
 
     def read_only(self):
         subprocess.run(["mount", "-o", "remount,ro", self.path], check=True)
@@ -302,7 +352,7 @@ def client_refused(cfg, fig, work):
     for label in ("full-disk", "read-only"):
         mount = Mount(work.sub("client-" + label), size_kb)
         try:
-            program = ProgramFolder(mount.path, cfg.stage_dir, copy_binary=True)
+            program = ProgramFolder(mount.path, cfg.stage_dir, copy_binary=True, state_root=work.sub("state-" + label))
             old = b"[Settings]\nAutoConnect=0\nStartUps=7\n"
             write_bytes(os.path.join(program.app, "settings.ini"), old)
             if label == "full-disk":
@@ -327,5 +377,8 @@ def client_refused(cfg, fig, work):
 
 
 def run(cfg):
-    return [settings_kills(cfg, cfg.kills), registry_kills(cfg, cfg.kills), list_kills(cfg, cfg.kills),
-            refused_writes(cfg)]
+    yield settings_kills(cfg, cfg.kills)
+    yield client_settings_kills(cfg, cfg.client_kills)
+    yield registry_kills(cfg, cfg.kills)
+    yield list_kills(cfg, cfg.kills)
+    yield refused_writes(cfg)

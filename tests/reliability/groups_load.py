@@ -62,4 +62,5 @@ def module_cycles(cfg, cycles):
 
 
 def run(cfg):
-    return [connect_requests(cfg, cfg.posts), module_cycles(cfg, cfg.module_cycles)]
+    yield connect_requests(cfg, cfg.posts)
+    yield module_cycles(cfg, cfg.module_cycles)

@@ -8,7 +8,8 @@
 // the message back to the root window, so the round trip measures how long
 // the client's GUI thread takes to get to a new event; the X server alone
 // cannot answer it. Prints one line:
-//   pings=N answered=N max_ms=X over_100ms=N lost=N alive=0|1
+//   pings=N answered=N max_ms=X max_at_ms=T over_100ms=N lost=N alive=0|1
+// (T: when the slowest ping was sent, counted from the first one)
 // A ping unanswered after 2 s counts as lost. Exit status 0 when a window was
 // found, 2 when none appeared, 3 without a display.
 #include <xcb/xcb.h>
@@ -120,7 +121,9 @@ int main(int argc, char** argv)
 
     long pings = 0, answered = 0, over = 0, lost = 0;
     double maxMs = 0;
-    const auto end = Clock::now() + duration;
+    double maxAtMs = 0;
+    const auto first = Clock::now();
+    const auto end = first + duration;
     for (std::uint32_t stamp = 1; Clock::now() < end; ++stamp) {
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
@@ -152,7 +155,10 @@ int main(int argc, char** argv)
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
         if (got) {
             ++answered;
-            maxMs = std::max(maxMs, ms);
+            if (ms > maxMs) {
+                maxMs = ms;
+                maxAtMs = std::chrono::duration<double, std::milli>(sent - first).count();
+            }
             over += ms > 100.0;
         } else {
             ++lost;
@@ -161,8 +167,8 @@ int main(int argc, char** argv)
             break;
         std::this_thread::sleep_until(sent + interval);
     }
-    std::printf("pings=%ld answered=%ld max_ms=%.1f over_100ms=%ld lost=%ld alive=%d\n", pings, answered, maxMs,
-                over, lost, ::kill(static_cast<pid_t>(pid), 0) == 0);
+    std::printf("pings=%ld answered=%ld max_ms=%.1f max_at_ms=%.0f over_100ms=%ld lost=%ld alive=%d\n", pings,
+                answered, maxMs, maxAtMs, over, lost, ::kill(static_cast<pid_t>(pid), 0) == 0);
     xcb_disconnect(c);
     return 0;
 }
