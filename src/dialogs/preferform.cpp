@@ -127,6 +127,11 @@ void TPreferForm::createControls()
     m_pageControl1 = new QTabWidget(this);
     m_pageControl1->setObjectName(QStringLiteral("PageControl1"));
     m_pageControl1->setGeometry(168, 48, 177, 190);
+    // Both tabs stay in sight: a caption too long for half the width is
+    // shortened with an ellipsis instead of pushing the other tab behind
+    // scroll arrows.
+    m_pageControl1->setUsesScrollButtons(false);
+    m_pageControl1->setElideMode(Qt::ElideRight);
     auto page = [this](const char* sheetName, const char* listName, const char* caption,
                        QListWidget*& list) {
         auto* sheet = new QWidget(m_pageControl1);

@@ -121,6 +121,30 @@ TEST_F(PreferTest, CreatedWithLanguagesLayoutAndTexts)
     prefer->hide();
 }
 
+TEST_F(PreferTest, BothModuleTabsStayInSightWithLongCaptions)
+{
+    auto* pages = child<QTabWidget>(*prefer, "PageControl1");
+    const QString captions[][2] = {{QStringLiteral("Open at start-up"), QStringLiteral("Enabled")},
+                                   {QString::fromUtf8("Beim Start \u00f6ffnen"), QStringLiteral("Aktiviert")},
+                                   {QString(80, QLatin1Char('W')), QString(80, QLatin1Char('M'))}};
+    prefer->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(prefer.get()));
+    auto* bar = pages->tabBar();
+    for (const auto& row : captions) {
+        pages->setTabText(0, row[0]);
+        pages->setTabText(1, row[1]);
+        QApplication::processEvents();
+        for (int i = 0; i < 2; ++i) {
+            const QRect tab = bar->tabRect(i);
+            EXPECT_TRUE(bar->rect().contains(tab)) << row[0].toStdString() << ": tab " << i << " spans "
+                                                   << tab.left() << " to " << tab.right() << " of "
+                                                   << bar->width();
+            EXPECT_GE(tab.width(), 24) << row[0].toStdString() << ": tab " << i;
+        }
+    }
+    prefer->hide();
+}
+
 TEST_F(PreferTest, ShowListsModulesAndSettings)
 {
     writeModules();
