@@ -99,12 +99,5 @@ TEST_F(RotationTest, PositionNineRestartsAtSlotZeroAndTheTimerDrivesTheTicks)
     EXPECT_EQ(shownPage(), "0.htm");
 }
 
-TEST_F(RotationTest, NegativePositionFromTheSettingsRestartsToo)
-{
-    create("BannerPocitadlo=-4\r\n");
-    EXPECT_EQ(shownPage(), "0.htm");
-    EXPECT_EQ(program->c.BannerPos, 0);
-}
-
 }  // namespace
 }  // namespace vexor
