@@ -58,7 +58,7 @@ TForm_About::TForm_About(AppContext& app, QWidget* parent)
     Label6->installEventFilter(this);
     Label7 = makeLabel(this, "Label7", 136, QString());
     Label8 = makeLabel(this, "Label8", 160,
-                       QString::fromUtf8("\u00a9 2004 Vexor Labs Ltd. All rights reserved."));
+                       QString::fromUtf8("\u00a9 2004 Vexor Labs Ltd."));
 
     Button1 = new QPushButton(QStringLiteral("OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
