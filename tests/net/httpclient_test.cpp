@@ -168,13 +168,16 @@ TEST_F(HttpClientTest, OneByteDripArrivesWholeWithAPacketEventPerByte)
     Serve([body](ServerConnection& connection, int) {
         connection.ReadRequest();
         connection.Send("HTTP/1.0 200 OK\r\n\r\n");
-        connection.Drip(body, 2);
+        connection.Drip(body, 10);
     });
     int packets = 0;
     m_client.OnPacketRecvd = [&] { ++packets; };
     m_client.Get(BaseUrl() + "/");
     EXPECT_EQ(m_client.Body, body);
-    EXPECT_EQ(packets, static_cast<int>(body.size()));
+    // One event per received block; on a busy machine two drips may arrive
+    // in one block, but never more blocks than bytes, and never one block.
+    EXPECT_GT(packets, 1);
+    EXPECT_LE(packets, static_cast<int>(body.size()));
 }
 
 TEST_F(HttpClientTest, CloseInTheMiddleOfTheStatusLineGivesAnEmptyReply)
