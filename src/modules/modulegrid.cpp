@@ -94,7 +94,13 @@ void TModuleGrid::BuildModulesMenu(QMenu* modulesMenu)
 {
     if (!modulesMenu)
         return;
-    modulesMenu->clear();
+    // The menu is rebuilt at the end of a sync, which may come while a click
+    // on one of its items is still being handled (the not-installed prompt
+    // runs a nested event loop): old items go later, not under that click.
+    for (QAction* old : modulesMenu->actions()) {
+        modulesMenu->removeAction(old);
+        old->deleteLater();
+    }
     for (const std::string& caption : modules::ReadModulesMenuCaptions(m_app.c.ModulesListFile)) {
         // "&&" shows one "&": the captions come from the server, not from us,
         // so no letter of theirs becomes a hot key.
