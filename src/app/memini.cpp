@@ -1,5 +1,6 @@
 #include "app/memini.h"
 
+#include "platform/asciicase.h"
 #include "platform/exception.h"
 #include "platform/fileops.h"
 
@@ -12,23 +13,7 @@ namespace vexor {
 
 namespace {
 
-// Case folding for ASCII letters only: bytes above 127 belong to whatever code
-// page the file was written in, so they must match exactly.
-char foldAscii(char ch)
-{
-    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (foldAscii(a[i]) != foldAscii(b[i]))
-            return false;
-    }
-    return true;
-}
+using platform::equalsNoCase;
 
 // The key of a line without copying it (empty when there is no "=").
 std::string_view keyView(std::string_view line)

@@ -1,5 +1,7 @@
 #include "platform/fileops.h"
 
+#include "platform/asciicase.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,23 +19,6 @@
 namespace vexor::platform {
 
 namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 bool pathExists(const std::string& path)
 {

@@ -1,5 +1,6 @@
 #include "platform/profileini.h"
 
+#include "platform/asciicase.h"
 #include "platform/exception.h"
 #include "platform/fileops.h"
 
@@ -24,21 +25,6 @@ std::string_view trim(std::string_view text)
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    return true;
 }
 
 // One line of the file: [begin, end) is its text, [end, next) its line break.

@@ -1,5 +1,6 @@
 #include "platform/regfile.h"
 
+#include "platform/asciicase.h"
 #include "platform/exception.h"
 
 #include <algorithm>
@@ -7,21 +8,6 @@
 namespace vexor::platform {
 
 namespace {
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    return true;
-}
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix)
 {

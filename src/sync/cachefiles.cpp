@@ -1,5 +1,6 @@
 #include "sync/cachefiles.h"
 
+#include "platform/asciicase.h"
 #include "platform/fileops.h"
 #include "sync/protocol.h"
 
@@ -9,17 +10,7 @@ namespace vexor::sync {
 
 namespace {
 
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
+using platform::equalsNoCase;
 
 // Calls `visit` with each line of `text`; a line ends at CR LF, LF or CR.
 template <typename Visit>

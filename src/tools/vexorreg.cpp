@@ -1,6 +1,7 @@
 // vexor-reg: query and edit the per-user registry of Vexor from the command
 // line, for installers and people. Exit status: 0 done, 1 key or value not
 // found, 2 bad command line, 3 the registry file could not be written.
+#include "platform/asciicase.h"
 #include "platform/exception.h"
 #include "platform/registry.h"
 
@@ -14,6 +15,7 @@
 
 namespace {
 
+using vexor::platform::equalsNoCase;
 using vexor::platform::Registry;
 using vexor::platform::RegFile;
 using vexor::platform::RegValue;
@@ -61,14 +63,6 @@ struct CommandLine {
 struct UsageFailure {
     std::string message;
 };
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 // The key relative to HKEY_CURRENT_USER: the root name, when given, must be
 // HKCU or HKEY_CURRENT_USER.
