@@ -1,6 +1,6 @@
 #pragma once
 
-// CONTRACT: callers select the wanted language in TPreferForm::ComboBox1 and
+// Callers select the wanted language in TPreferForm::ComboBox1 and
 // then call exec(); QDialog::Accepted means the language file is installed.
 // On Accepted the caller loads the language and re-applies its captions; on
 // any other result it restores its previous selection.

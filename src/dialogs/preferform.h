@@ -1,6 +1,6 @@
 #pragma once
 
-// CONTRACT: the main window relies on ComboBox1 (the language selection of the
+// The main window relies on ComboBox1 (the language selection of the
 // whole program), ApplyTexts() and showing the dialog modally with exec().
 //
 // The preferences dialog: language, proxy settings, AutoConnect and the

@@ -1,6 +1,6 @@
 #pragma once
 
-// CONTRACT between the main window and the module host. TForm1 owns one
+// The interface between the main window and the module host. TForm1 owns one
 // TModuleGrid and calls it at the listed steps of its creation, menus,
 // messages and destruction.
 

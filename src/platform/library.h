@@ -1,5 +1,4 @@
 #pragma once
-// Developers: read DEVELOPERS.md at the top of the tree before changing this unit.
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// CONTRACT between the download thread (core) and the main window (GUI).
+// The interface between the download thread (core) and the main window (GUI).
 
 namespace vexor::sync {
 
