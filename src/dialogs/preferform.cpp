@@ -191,8 +191,12 @@ void TPreferForm::ApplyTexts()
     m_button1->setText(qtext(lang.Text("FPButton1")));
     m_button2->setText(qtext(lang.Text("FPButton2")));
     m_checkBox1->setText(qtext(lang.Text("AutoConnect")));
-    m_pageControl1->setTabText(0, qtext(lang.Text("Page1")));
-    m_pageControl1->setTabText(1, qtext(lang.Text("Page2")));
+    const QString pages[] = {qtext(lang.Text("Page1")), qtext(lang.Text("Page2"))};
+    for (int i = 0; i < 2; ++i) {
+        m_pageControl1->setTabText(i, pages[i]);
+        // A caption shortened to fit keeps its whole text in reach.
+        m_pageControl1->setTabToolTip(i, pages[i]);
+    }
 }
 
 std::string TPreferForm::SelectedLanguage() const

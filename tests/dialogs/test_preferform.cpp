@@ -1,6 +1,7 @@
 #include "dialogs/preferform.h"
 
 #include "dialogtest.h"
+#include "dialogs/dialogtext.h"
 #include "loopbackserver.h"
 #include "modules/modulegrid.h"
 #include "modules/myspeedbutton.h"
@@ -141,6 +142,41 @@ TEST_F(PreferTest, BothModuleTabsStayInSightWithLongCaptions)
                                                    << bar->width();
             EXPECT_GE(tab.width(), 24) << row[0].toStdString() << ": tab " << i;
         }
+    }
+    prefer->hide();
+}
+
+// The captions of the shipped English file and of the demo German one fit
+// their tabs whole; any caption is also the tab's tool tip, so a shortened
+// one can still be read.
+TEST_F(PreferTest, ShippedTabCaptionsFitWhole)
+{
+    auto* pages = child<QTabWidget>(*prefer, "PageControl1");
+    prefer->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(prefer.get()));
+    auto* bar = pages->tabBar();
+    const std::string german =
+        readFile(std::string(VEXOR_SOURCE_DIR) + "/server/content/languages/deutsch.lng");
+    ASSERT_FALSE(german.empty());
+    writeFile(dir() + "Languages/deutsch.lng", german);
+    app->GlobalLanguage = std::make_unique<TLanguage>(c.LangIndexFile, c.LangDir);
+    for (const char* name : {"English", "Deutsch"}) {
+        app->language().LoadLanguage(name);
+        prefer->ApplyTexts();
+        QApplication::processEvents();
+        int shown = 0;
+        for (int i = 0; i < 2; ++i) {
+            const QString caption = dialogs::qtext(app->language().Text(i == 0 ? "Page1" : "Page2"));
+            ASSERT_FALSE(caption.isEmpty()) << name;
+            EXPECT_EQ(pages->tabText(i), caption) << name;
+            EXPECT_EQ(pages->tabToolTip(i), caption) << name;
+            shown += bar->tabRect(i).width();
+        }
+        // The bar's size hint is both tabs at their full widths; tabs that
+        // had to be shortened together take less.
+        EXPECT_GE(shown, bar->sizeHint().width())
+            << name << ": \"" << pages->tabText(0).toStdString() << "\" and \""
+            << pages->tabText(1).toStdString() << "\" are shortened to fit " << bar->width() << " pixels";
     }
     prefer->hide();
 }
