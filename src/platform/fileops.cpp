@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 #include <vector>
 
@@ -220,6 +221,35 @@ bool readWholeFile(const std::string& path, std::string& contents)
     return ok;
 }
 
+namespace {
+
+// A writer killed between creating its temporary and the rename leaves the
+// temporary behind. Ones older than an hour belong to no running write (a
+// write takes milliseconds) and are removed by the next successful write of
+// the same file.
+void removeStaleTemporaries(const std::string& folder, const std::string& base)
+{
+    const std::string prefix = "." + base + ".tmp-";
+    constexpr std::size_t suffixLength = 6;  // mkostemp's XXXXXX
+    constexpr time_t staleSeconds = 3600;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() != prefix.size() + suffixLength || name.substr(0, prefix.size()) != prefix)
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+            && now - st.st_mtime > staleSeconds)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+}  // namespace
+
 bool writeFileAtomic(const std::string& path, const std::string& contents, unsigned mode)
 {
     if (path.empty())
@@ -256,6 +286,7 @@ bool writeFileAtomic(const std::string& path, const std::string& contents, unsig
         return false;
     }
     syncFolder(folder);
+    removeStaleTemporaries(folder, base);
     return true;
 }
 

@@ -22,7 +22,9 @@ std::string readFirstLine(const std::string& path, std::size_t maxLength = 65536
 bool readWholeFile(const std::string& path, std::string& contents);
 // Writes `contents` to `path` atomically (temporary in the same folder, fsync,
 // rename, fsync of the folder). `mode` is used for a new file. False on any
-// failure; the old file is then untouched and no temporary is left.
+// failure; the old file is then untouched and no temporary is left. A
+// successful write also removes temporaries of the same file that a killed
+// writer left behind more than an hour ago.
 bool writeFileAtomic(const std::string& path, const std::string& contents, unsigned mode = 0644);
 
 // True when `name` is a plain file name that is safe to join to a folder:

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,37 @@ TEST_F(FileOps, WriteFileAtomicFailuresLeaveNothingBehind)
     EXPECT_FALSE(writeFileAtomic(folder / "advs", "data"));  // a folder is not replaced
     EXPECT_FALSE(writeFileAtomic("", "data"));
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"Languages", "advs"}));
+}
+
+// Temporaries that a killed writer left behind go with the next successful
+// write of the same file once they are an hour old; a fresh one may belong
+// to a write still running, and other files' temporaries are not ours.
+TEST_F(FileOps, WriteFileAtomicRemovesStaleTemporariesOfTheSameFile)
+{
+    auto age = [&](const std::string& name, time_t seconds) {
+        const timespec times[2] = {{::time(nullptr) - seconds, 0}, {::time(nullptr) - seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (folder / name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << name;
+    };
+    writeText(folder / "settings.ini", "old");
+    for (const char* name : {".settings.ini.tmp-aB3xYz", ".settings.ini.tmp-Fresh1", ".lang.ini.tmp-aB3xYz",
+                             ".settings.ini.tmp-toolong", ".settings.ini.tmp-short"})
+        writeText(folder / name, "partial");
+    ASSERT_EQ(::mkdir((folder / ".settings.ini.tmp-Folder").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("settings.ini", (folder / ".settings.ini.tmp-Linked").c_str()), 0);
+    for (const char* name : {".settings.ini.tmp-aB3xYz", ".lang.ini.tmp-aB3xYz", ".settings.ini.tmp-toolong",
+                             ".settings.ini.tmp-short", ".settings.ini.tmp-Folder", ".settings.ini.tmp-Linked"})
+        age(name, 2 * 3600);
+    age(".settings.ini.tmp-Fresh1", 30 * 60);
+
+    EXPECT_FALSE(writeFileAtomic(folder / "missing/settings.ini", "new"));
+    EXPECT_EQ(folder.names().size(), 10u);  // a failed write sweeps nothing
+
+    ASSERT_TRUE(writeFileAtomic(folder / "settings.ini", "new"));
+    EXPECT_EQ(readText(folder / "settings.ini"), "new");
+    EXPECT_EQ(folder.names(),
+              (std::vector<std::string>{".lang.ini.tmp-aB3xYz", ".settings.ini.tmp-Folder", ".settings.ini.tmp-Fresh1",
+                                        ".settings.ini.tmp-Linked", ".settings.ini.tmp-short",
+                                        ".settings.ini.tmp-toolong", "Languages", "advs", "settings.ini"}));
 }
 
 TEST(FileNames, PlainFileNames)
