@@ -1,5 +1,6 @@
 #include "app/aboutbox.h"
 
+#include "app/uitext.h"
 #include "platform/shellopen.h"
 
 #include <QApplication>
@@ -39,8 +40,7 @@ TForm_About::TForm_About(AppContext& app, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    QFont designed = QApplication::font();
-    designed.setPointSize(8);
+    const QFont designed = ui::DesignedFont();
     setFont(designed);
     setFixedSize(ClientWidth, ClientHeight);
 
@@ -72,7 +72,7 @@ TForm_About::~TForm_About() = default;
 
 QString TForm_About::WebAddress() const
 {
-    return QStringLiteral("http://") + QString::fromStdString(m_app.c.WebHost);
+    return QStringLiteral("http://") + ui::ShowText(m_app.c.WebHost);
 }
 
 void TForm_About::ShowBox()
@@ -100,7 +100,7 @@ void TForm_About::FormShow()
 {
     Label1->setText(QStringLiteral("Vexor 1.3"));
     Label1->adjustSize();
-    Label7->setText(QStringLiteral("Version 1.3-0000-") + QString::fromStdString(m_app.c.ClientId)
+    Label7->setText(QStringLiteral("Version 1.3-0000-") + ui::ShowText(m_app.c.ClientId)
                     + QStringLiteral("-0000"));
     Label7->adjustSize();
 }
@@ -119,7 +119,7 @@ bool TForm_About::eventFilter(QObject* watched, QEvent* event)
 
 void TForm_About::Label6Click()
 {
-    platform::openUrl(WebAddress().toStdString());
+    platform::openUrl("http://" + m_app.c.WebHost);
 }
 
 }  // namespace vexor

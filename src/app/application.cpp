@@ -6,6 +6,7 @@
 #include "app/language.h"
 #include "app/mainwindow.h"
 #include "app/terminationsignals.h"
+#include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
 #include "platform/fileops.h"
@@ -30,7 +31,7 @@ void showMessage(QMessageBox::Icon icon, const std::string& message)
     // Also on stderr: a client started from a script or a session manager
     // leaves a trace of why it stopped.
     std::fprintf(stderr, "vexor: %s\n", message.c_str());
-    QMessageBox box(icon, QStringLiteral("Vexor"), QString::fromStdString(message), QMessageBox::Ok);
+    QMessageBox box(icon, QStringLiteral("Vexor"), ui::ShowText(message), QMessageBox::Ok);
     box.exec();
 }
 
@@ -101,7 +102,12 @@ int RunVexor(int argc, char** argv)
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 #endif
-    QApplication application(argc, argv);
+    // The program takes no command line: Qt sees the program name only, so
+    // that its own options ("-reverse", "-qwindowtitle", ...) change nothing.
+    // Qt's environment variables (QT_QPA_PLATFORM, ...) still apply.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication application(qtArgc, qtArgv);
     QCoreApplication::setApplicationName(QStringLiteral("Vexor"));
     // The program ends when its main window closes, whatever module windows
     // are still open.
@@ -117,7 +123,7 @@ int RunVexor(int argc, char** argv)
     try {
         InitializeConstants(c, platform::executableDir());
         language = std::make_unique<TLanguage>(c.LangIndexFile, c.LangDir, [](const std::string& message) {
-            showMessage(QMessageBox::Information, message);
+            showMessage(QMessageBox::NoIcon, message);
         });
         language->LoadLanguage("English");
         readClientId(c, registry);

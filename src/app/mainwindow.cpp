@@ -3,6 +3,7 @@
 #include "app/aboutbox.h"
 #include "app/bannerview.h"
 #include "app/settings.h"
+#include "app/uitext.h"
 #include "app/windowmessage.h"
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
@@ -39,11 +40,11 @@ QString qs(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// Captions come from files: "&&" shows an ampersand instead of making the
-// next letter an access key.
-QString menuCaption(const std::string& text)
+// Wayland tells a client nothing about where its window stands: pos() is
+// then not a position the next start could use.
+bool platformReportsPosition()
 {
-    return qs(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
 }
 
 }  // namespace
@@ -74,9 +75,7 @@ void TForm1::createComponents()
     setWindowTitle(QStringLiteral("Vexor"));
     // The desktop's own font at the designed size; Qt scales it on high-DPI
     // screens.
-    QFont designed = QApplication::font();
-    designed.setPointSize(8);
-    setFont(designed);
+    ui::UseDesignedFont(this);
     // The menu opens from Button1 only, never as the window's context menu.
     setContextMenuPolicy(Qt::NoContextMenu);
     setFixedSize(DesignedClientWidth, ClientHeight);
@@ -84,9 +83,11 @@ void TForm1::createComponents()
     WebBrowser1 = createBannerView(this);
     WebBrowser1->widget()->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->widget()->setGeometry(0, 0, BannerWidth, BannerHeight);
+    WebBrowser1->widget()->setAccessibleName(QStringLiteral("Banner"));
 
     Button1 = new QPushButton(QStringLiteral("Preferences"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setAccessibleName(QStringLiteral("Preferences"));
     Button1->setGeometry(0, 96, 121, 25);
     Button1->setContextMenuPolicy(Qt::NoContextMenu);
     Button1->installEventFilter(this);
@@ -177,7 +178,7 @@ void TForm1::setClientWidth(int width)
 void TForm1::showError(const std::string& message)
 {
     std::fprintf(stderr, "vexor: %s\n", message.c_str());
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vexor"), qs(message), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vexor"), ui::ShowText(message), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
 }
@@ -188,11 +189,12 @@ void TForm1::ApplyTexts()
     const std::string caption = language.Text("MainCaption");
     if (caption.empty())
         return;
-    setWindowTitle(qs(caption));
-    Button1->setText(menuCaption(language.Text("MainButton1")));
-    LanguagesMenu->setTitle(menuCaption(language.Text("LangMenu")));
-    ModulesMenu->setTitle(menuCaption(language.Text("ModulMenu")));
-    ddd1->setText(menuCaption(language.Text("PreferMenu")));
+    setWindowTitle(ui::ShowText(caption));
+    Button1->setText(ui::ShowCaption(language.Text("MainButton1")));
+    Button1->setAccessibleName(ui::ShowText(language.Text("MainButton1")));
+    LanguagesMenu->setTitle(ui::ShowCaption(language.Text("LangMenu")));
+    ModulesMenu->setTitle(ui::ShowCaption(language.Text("ModulMenu")));
+    ddd1->setText(ui::ShowCaption(language.Text("PreferMenu")));
 }
 
 void TForm1::BuildLanguagesMenu()
@@ -206,7 +208,7 @@ void TForm1::BuildLanguagesMenu()
     std::vector<std::string> names;
     m_app.language().ListLanguages(&names);
     for (const std::string& name : names) {
-        QAction* item = LanguagesMenu->addAction(menuCaption(name));
+        QAction* item = LanguagesMenu->addAction(ui::ShowCaption(name));
         connect(item, &QAction::triggered, this, [this, name] { LanguageMenuClick(name); });
     }
 }
@@ -218,19 +220,7 @@ void TForm1::refreshLanguageList()
     // selection, so that every language of the menu can be selected there.
     std::vector<std::string> names;
     m_app.language().ListLanguages(&names);
-    QStringList wanted;
-    for (const std::string& name : names)
-        wanted << qs(name);
-    QComboBox* list = PreferForm->ComboBox1;
-    QStringList present;
-    for (int i = 0; i < list->count(); ++i)
-        present << list->itemText(i);
-    if (present == wanted)
-        return;
-    const std::string selected = PreferForm->SelectedLanguage();
-    list->clear();
-    list->addItems(wanted);
-    PreferForm->SelectLanguage(selected);
+    PreferForm->SetLanguages(names);
 }
 
 void TForm1::LanguageMenuClick(const std::string& name)
@@ -278,6 +268,8 @@ void TForm1::LoadSettings()
     ApplyTexts();
     if (PreferForm)
         PreferForm->ApplyTexts();
+    m_storedLeft = window.Left;
+    m_storedTop = window.Top;
     placeWindow(window.Left, window.Top);
     if (c.StartUps < std::numeric_limits<std::int32_t>::max())
         ++c.StartUps;
@@ -288,9 +280,11 @@ void TForm1::SaveSettings()
 {
     WindowSettings window;
     window.Language = PreferForm ? PreferForm->SelectedLanguage() : std::string();
-    // pos() is the outer edge of the frame, where move() puts it back.
-    window.Left = pos().x();
-    window.Top = pos().y();
+    // pos() is the outer edge of the frame, where move() puts it back. Where
+    // the platform keeps positions to itself, the stored one stays.
+    const bool known = platformReportsPosition();
+    window.Left = known ? pos().x() : m_storedLeft;
+    window.Top = known ? pos().y() : m_storedTop;
     WriteSettings(m_app.c, window);
 }
 
@@ -330,6 +324,10 @@ void TForm1::SetRotationInterval(std::int32_t milliseconds)
         Timer1->stop();
         return;
     }
+    // A running timer with the same interval goes on: restarting it would
+    // keep the banner on screen up to one more period.
+    if (Timer1->isActive() && Timer1->interval() == milliseconds)
+        return;
     Timer1->start(milliseconds);
 }
 
@@ -365,6 +363,10 @@ void TForm1::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+    // A language download in progress ends now rather than at its time-out,
+    // and its dialog goes with the main window.
+    if (m_app.downloadLanguageForm)
+        m_app.downloadLanguageForm->reject();
     emit closeAccepted();
 }
 

@@ -131,6 +131,10 @@ private:
     TModuleGrid* m_grid = nullptr;
     BannerRotation m_rotation;
     bool m_tearingDown = false;
+    // The position read from the settings, saved again where the platform
+    // reports none.
+    std::int32_t m_storedLeft = 0;
+    std::int32_t m_storedTop = 0;
 };
 
 }  // namespace vexor

@@ -2,6 +2,7 @@
 // take-back at its end, and the newer-version prompt.
 #include "app/mainwindow.h"
 
+#include "app/uitext.h"
 #include "dialogs/preferform.h"
 #include "modules/modulegrid.h"
 #include "platform/shellopen.h"
@@ -56,7 +57,7 @@ void TForm1::FinishSync(sync::TDownloadThread& thread)
 void TForm1::showVersionPrompt()
 {
     const Constants& c = m_app.c;
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vexor"), QString::fromStdString(m_app.language().Text("Version")),
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vexor"), ui::ShowText(m_app.language().Text("Version")),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("VersionBox"));
     if (box.exec() != QMessageBox::Ok)
@@ -74,7 +75,8 @@ void TForm1::replaceLanguage(const std::string& name)
     std::unique_ptr<TLanguage> fresh;
     try {
         fresh = std::make_unique<TLanguage>(c.LangIndexFile, c.LangDir, [](const std::string& message) {
-            QMessageBox::information(nullptr, QStringLiteral("Vexor"), QString::fromStdString(message));
+            QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vexor"), ui::ShowText(message), QMessageBox::Ok);
+            box.exec();
         });
     } catch (const std::exception& error) {
         std::fprintf(stderr, "vexor: keeping the current language texts: %s\n", error.what());

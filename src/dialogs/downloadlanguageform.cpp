@@ -1,6 +1,6 @@
 #include "dialogs/downloadlanguageform.h"
 
-#include "dialogs/dialogtext.h"
+#include "app/uitext.h"
 #include "dialogs/preferform.h"
 #include "platform/fileops.h"
 #include "platform/shellopen.h"
@@ -17,7 +17,7 @@
 
 namespace vexor {
 
-using dialogs::qtext;
+using ui::ShowText;
 
 namespace {
 constexpr int TimeOutMs = 5000;
@@ -92,13 +92,14 @@ void TDownloadLanguageForm::connectClientEvents()
 
 void TDownloadLanguageForm::setStatus(const std::string& text)
 {
-    m_label1->setText(qtext(text));
+    m_label1->setText(ShowText(text));
 }
 
 void TDownloadLanguageForm::createControls()
 {
     setObjectName(QStringLiteral("DownloadLanguageForm"));
     setWindowTitle(QStringLiteral("Language downloading"));
+    ui::UseDesignedFont(this);
     setFixedSize(376, 80);
     setSizeGripEnabled(false);
 
@@ -148,10 +149,10 @@ void TDownloadLanguageForm::ApplyTexts()
     const std::string caption = lang.Text("LDCaption");
     if (caption.empty())
         return;
-    setWindowTitle(qtext(caption));
-    m_downloadButton->setText(qtext(lang.Text("LDDownloadButton")));
-    m_cancelButton->setText(qtext(lang.Text("LDCancelButton")));
-    m_label1->setText(qtext(lang.Text("LDFirstText")));
+    setWindowTitle(ShowText(caption));
+    m_downloadButton->setText(ShowText(lang.Text("LDDownloadButton")));
+    m_cancelButton->setText(ShowText(lang.Text("LDCancelButton")));
+    m_label1->setText(ShowText(lang.Text("LDFirstText")));
 }
 
 void TDownloadLanguageForm::showEvent(QShowEvent* event)
@@ -229,7 +230,7 @@ void TDownloadLanguageForm::DownloadButtonClick()
     }
     const std::string okCaption = m_app.language().Text("LDOKButton");
     if (!okCaption.empty())
-        m_cancelButton->setText(qtext(okCaption));
+        m_cancelButton->setText(ShowText(okCaption));
 }
 
 bool TDownloadLanguageForm::saveLanguageFile(const std::string& fileName, const std::string& body)

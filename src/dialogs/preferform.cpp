@@ -1,7 +1,8 @@
 #include "dialogs/preferform.h"
 
-#include "dialogs/dialogtext.h"
+#include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
+#include "platform/asciicase.h"
 #include "platform/exception.h"
 #include "platform/shellopen.h"
 
@@ -23,15 +24,19 @@
 
 namespace vexor {
 
-using dialogs::qtext;
-using dialogs::stdtext;
+using ui::ShowText;
 
 namespace {
 
 constexpr const char* ProductKey = "Software\\Vexor";
-// The module's registry name as read, kept beside the shown text so that a
-// name that is not valid in the locale's encoding still writes to its own key.
-constexpr int RegistryNameRole = Qt::UserRole;
+// A language's or module's name as read, kept beside the shown text: the
+// name goes back to the settings, the server and the registry byte for byte.
+constexpr int NameRole = Qt::UserRole;
+
+std::string nameOf(const QVariant& data)
+{
+    return data.toByteArray().toStdString();
+}
 
 std::string moduleKey(const std::string& name)
 {
@@ -53,10 +58,10 @@ bool flagIsSet(const platform::Registry& registry, const std::string& key, const
 
 void addModuleItem(QListWidget* list, const std::string& name, bool checked)
 {
-    auto* item = new QListWidgetItem(qtext(name), list);
+    auto* item = new QListWidgetItem(ShowText(name), list);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-    item->setData(RegistryNameRole, QByteArray::fromStdString(name));
+    item->setData(NameRole, QByteArray::fromStdString(name));
 }
 
 bool isChecked(const QListWidget* list, int row)
@@ -74,8 +79,7 @@ TPreferForm::TPreferForm(AppContext& app, QWidget* owner) : QDialog(owner), m_ap
     if (m_app.GlobalLanguage) {
         std::vector<std::string> names;
         m_app.language().ListLanguages(&names);
-        for (const auto& name : names)
-            ComboBox1->addItem(qtext(name));
+        SetLanguages(names);
     }
     ComboBox1->setCurrentIndex(ComboBox1->count() > 0 ? 0 : -1);
     ApplyTexts();
@@ -87,6 +91,7 @@ void TPreferForm::createControls()
 {
     setObjectName(QStringLiteral("PreferForm"));
     setWindowTitle(QStringLiteral("Preferences"));
+    ui::UseDesignedFont(this);
     setFixedSize(351, 281);
     setSizeGripEnabled(false);
 
@@ -184,14 +189,14 @@ void TPreferForm::ApplyTexts()
     const std::string caption = lang.Text("FPCaption");
     if (caption.empty())
         return;
-    setWindowTitle(qtext(caption));
-    m_label1->setText(qtext(lang.Text("FPLabel1")));
-    m_label2->setText(qtext(lang.Text("FPLabel2")));
-    m_label3->setText(qtext(lang.Text("FPLabel3")));
-    m_button1->setText(qtext(lang.Text("FPButton1")));
-    m_button2->setText(qtext(lang.Text("FPButton2")));
-    m_checkBox1->setText(qtext(lang.Text("AutoConnect")));
-    const QString pages[] = {qtext(lang.Text("Page1")), qtext(lang.Text("Page2"))};
+    setWindowTitle(ShowText(caption));
+    m_label1->setText(ShowText(lang.Text("FPLabel1")));
+    m_label2->setText(ShowText(lang.Text("FPLabel2")));
+    m_label3->setText(ShowText(lang.Text("FPLabel3")));
+    m_button1->setText(ShowText(lang.Text("FPButton1")));
+    m_button2->setText(ShowText(lang.Text("FPButton2")));
+    m_checkBox1->setText(ShowText(lang.Text("AutoConnect")));
+    const QString pages[] = {ShowText(lang.Text("Page1")), ShowText(lang.Text("Page2"))};
     for (int i = 0; i < 2; ++i) {
         m_pageControl1->setTabText(i, pages[i]);
         // A caption shortened to fit keeps its whole text in reach.
@@ -201,12 +206,33 @@ void TPreferForm::ApplyTexts()
 
 std::string TPreferForm::SelectedLanguage() const
 {
-    return ComboBox1->currentIndex() < 0 ? std::string() : stdtext(ComboBox1->currentText());
+    return ComboBox1->currentIndex() < 0 ? std::string() : nameOf(ComboBox1->currentData(NameRole));
 }
 
 void TPreferForm::SelectLanguage(const std::string& name)
 {
-    ComboBox1->setCurrentIndex(ComboBox1->findText(qtext(name), Qt::MatchFixedString));
+    int found = -1;
+    for (int i = 0; i < ComboBox1->count() && found < 0; ++i)
+        if (platform::equalsNoCase(nameOf(ComboBox1->itemData(i, NameRole)), name))
+            found = i;
+    ComboBox1->setCurrentIndex(found);
+}
+
+void TPreferForm::SetLanguages(const std::vector<std::string>& names)
+{
+    std::vector<std::string> present;
+    for (int i = 0; i < ComboBox1->count(); ++i)
+        present.push_back(nameOf(ComboBox1->itemData(i, NameRole)));
+    if (present == names)
+        return;
+    const std::string selected = SelectedLanguage();
+    const bool hadSelection = ComboBox1->currentIndex() >= 0;
+    ComboBox1->clear();
+    for (const std::string& name : names)
+        ComboBox1->addItem(ShowText(name), QByteArray::fromStdString(name));
+    ComboBox1->setCurrentIndex(-1);
+    if (hadSelection)
+        SelectLanguage(selected);
 }
 
 std::int32_t TPreferForm::ParsePort(const std::string& text)
@@ -234,11 +260,12 @@ void TPreferForm::showEvent(QShowEvent* event)
 void TPreferForm::FormShow()
 {
     const ProxySettings proxy = m_app.c.Proxy();
-    m_edit1->setText(qtext(proxy.ProxyName));
+    m_shownProxy = proxy;
+    m_edit1->setText(ShowText(proxy.ProxyName));
     SavedLanguageIndex = ComboBox1->currentIndex();
     m_edit2->setText(QString::number(proxy.ProxyPort));
-    m_edit3->setText(qtext(proxy.ProxyUser));
-    m_edit4->setText(qtext(proxy.ProxyPass));
+    m_edit3->setText(ShowText(proxy.ProxyUser));
+    m_edit4->setText(ShowText(proxy.ProxyPass));
     m_checkBox1->setChecked(m_app.c.AutoConnect);
     fillModuleLists();
 }
@@ -273,11 +300,11 @@ void TPreferForm::Button1Click()
         if (SetProxyParametersForOpenModules)
             SetProxyParametersForOpenModules();
         if (const auto error = writeModuleFlags()) {
-            QMessageBox::warning(this, windowTitle(), qtext(*error));
+            QMessageBox::warning(this, windowTitle(), ShowText(*error));
             return;
         }
     } catch (const std::exception& e) {
-        QMessageBox::warning(this, windowTitle(), qtext(e.what()));
+        QMessageBox::warning(this, windowTitle(), ShowText(e.what()));
         return;
     }
     accept();
@@ -317,11 +344,13 @@ void TPreferForm::loadLanguage(const std::string& name)
 
 void TPreferForm::storeProxy()
 {
+    // A value read from settings.ini keeps its bytes unless the user changed
+    // it; typed text is stored as UTF-8.
     ProxySettings proxy;
-    proxy.ProxyName = stdtext(m_edit1->text());
-    proxy.ProxyUser = stdtext(m_edit3->text());
-    proxy.ProxyPass = stdtext(m_edit4->text());
-    proxy.ProxyPort = ParsePort(stdtext(m_edit2->text()));
+    proxy.ProxyName = ui::EditedText(m_edit1->text(), m_shownProxy.ProxyName);
+    proxy.ProxyUser = ui::EditedText(m_edit3->text(), m_shownProxy.ProxyUser);
+    proxy.ProxyPass = ui::EditedText(m_edit4->text(), m_shownProxy.ProxyPass);
+    proxy.ProxyPort = ParsePort(ui::TypedText(m_edit2->text()));
     m_app.c.SetProxy(proxy);
 }
 
@@ -331,7 +360,7 @@ std::optional<std::string> TPreferForm::writeModuleFlags()
     const int count = std::min(m_checkListBox1->count(), m_checkListBox2->count());
     for (int k = 0; k < count; ++k) {
         const std::string key =
-            moduleKey(m_checkListBox2->item(k)->data(RegistryNameRole).toByteArray().toStdString());
+            moduleKey(nameOf(m_checkListBox2->item(k)->data(NameRole)));
         // A module whose key cannot be written keeps its old values; the
         // others are still written.
         try {
@@ -349,8 +378,16 @@ std::optional<std::string> TPreferForm::writeModuleFlags()
 
 void TPreferForm::Button2Click()
 {
-    ComboBox1->setCurrentIndex(SavedLanguageIndex);
     reject();
+}
+
+void TPreferForm::reject()
+{
+    // Escape and the close box end the dialog like Cancel: a language picked
+    // but not loaded must not stay selected, or it would be saved, sent to the
+    // server and loaded at the next start.
+    ComboBox1->setCurrentIndex(SavedLanguageIndex);
+    QDialog::reject();
 }
 
 void TPreferForm::SpeedButton1Click()

@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -45,8 +46,12 @@ public:
 
     // Text of the selected entry, empty when none is selected.
     std::string SelectedLanguage() const;
-    // Selects the entry equal to `name` (case-insensitive); none when missing.
+    // Selects the entry whose name equals `name` (bytes, ASCII letters without
+    // regard to case); none when missing.
     void SelectLanguage(const std::string& name);
+    // Fills ComboBox1 with `names` (the index's language names, in order)
+    // unless it holds them already; a selection is kept by name.
+    void SetLanguages(const std::vector<std::string>& names);
 
     // What OK needs of the main window, set by it after creating the dialog.
     // Either may be left empty (then that step is skipped).
@@ -69,6 +74,10 @@ public:
     // The index selected in ComboBox1 when the dialog was last shown.
     int SavedLanguageIndex = -1;
 
+public slots:
+    // Cancel, Escape and the close box: the selection of the last show comes back.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -85,6 +94,8 @@ private:
     std::optional<std::string> writeModuleFlags();
 
     AppContext& m_app;
+    // The proxy values as the edits were filled with them.
+    ProxySettings m_shownProxy;
 
     QLabel* m_label1 = nullptr;
     QLabel* m_label2 = nullptr;

@@ -1,5 +1,6 @@
 #include "modules/modulegrid.h"
 
+#include "app/uitext.h"
 #include "modules/moduleregistry.h"
 #include "modules/myspeedbutton.h"
 #include "platform/shellopen.h"
@@ -104,7 +105,7 @@ void TModuleGrid::BuildModulesMenu(QMenu* modulesMenu)
     for (const std::string& caption : modules::ReadModulesMenuCaptions(m_app.c.ModulesListFile)) {
         // "&&" shows one "&": the captions come from the server, not from us,
         // so no letter of theirs becomes a hot key.
-        QAction* item = modulesMenu->addAction(QString::fromStdString(modules::EscapeAmpersands(caption)));
+        QAction* item = modulesMenu->addAction(ui::ShowText(modules::EscapeAmpersands(caption)));
         connect(item, &QAction::triggered, this, [this, caption] { ModulesMenuClick(caption); });
     }
 }
@@ -133,7 +134,7 @@ void TModuleGrid::ShowNotInstalledPrompt()
                m_app.GlobalLanguage->Text("LDDownloadButton") + "?";
     else
         text = " ?";
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vexor"), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Vexor"), ui::ShowText(text),
                     QMessageBox::Ok | QMessageBox::Cancel, m_form);
     box.setObjectName(QStringLiteral("ModuleNotInstalledBox"));
     if (box.exec() != QMessageBox::Ok)

@@ -1,5 +1,8 @@
 #include "modules/myspeedbutton.h"
 
+#include "app/uitext.h"
+#include "platform/fileops.h"
+
 #include <QPixmap>
 
 #include <cstdio>
@@ -125,14 +128,21 @@ std::int32_t TMySpeedButton::ModuleWindowHandle() const
 
 void TMySpeedButton::LoadGlyph()
 {
-    const QPixmap picture(QString::fromStdString(modules::IconFileName(ModulePath)));
-    setToolTip(QString::fromStdString(ModuleName));
+    // Read through the platform layer: the module's path keeps its bytes,
+    // whatever encoding it was written in.
+    std::string bytes;
+    QPixmap picture;
+    if (platform::readWholeFile(modules::IconFileName(ModulePath), bytes))
+        picture.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<uint>(bytes.size()));
+    const QString name = ui::ShowText(ModuleName);
+    setToolTip(name);
+    setAccessibleName(name);
     if (!picture.isNull()) {
         setIcon(QIcon(picture));
         setText(QString());
     } else {
         setIcon(QIcon());
-        setText(QString::fromStdString(ModuleName).left(1));
+        setText(name.left(1));
     }
 }
 

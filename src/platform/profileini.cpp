@@ -129,12 +129,14 @@ Location locate(std::string_view text, const std::vector<Line>& lines,
     return where;
 }
 
+// The file's own line break; text files the program starts end lines with
+// CR LF, as the vendor's other tools expect.
 std::string_view lineBreakOf(std::string_view text, const std::vector<Line>& lines)
 {
     for (const Line& line : lines)
         if (line.next > line.end)
             return text.substr(line.end, line.next - line.end);
-    return "\n";
+    return "\r\n";
 }
 
 // A name that the file format cannot hold would corrupt the file or be read

@@ -38,7 +38,7 @@ std::string profileReadString(const std::string& section, const std::string& key
 // CR, LF or NUL cannot be stored and throws vexor::Exception
 // "Invalid profile key name '%s'". A write that changes nothing does not touch
 // the file. The file's own line breaks (CR LF or LF) and byte-order mark are
-// kept; a new file uses LF.
+// kept; a new file (or one without any line break yet) uses CR LF.
 void profileWriteString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
 

@@ -6,10 +6,13 @@
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
 #include "modules/modulegrid.h"
+#include "modules/myspeedbutton.h"
 #include "sync/downloadthread.h"
 #include "test_gui_support.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
@@ -70,6 +73,8 @@ TEST_F(MainWindowTest, DesignedLayoutNamesAndEnglishCaptions)
     ASSERT_TRUE(browser && button);
     EXPECT_EQ(browser->geometry(), QRect(0, 0, 124, 94));
     EXPECT_EQ(button->geometry(), QRect(0, 96, 121, 25));
+    EXPECT_FALSE(browser->accessibleName().isEmpty());
+    EXPECT_EQ(button->accessibleName(), QStringLiteral("Preferences"));
     for (const char* name : {"PopupMenu1", "ModulesMenu", "LanguagesMenu"})
         EXPECT_NE(form->findChild<QMenu*>(QString::fromLatin1(name)), nullptr) << name;
     for (const char* name : {"ddd1", "About1"})
@@ -134,6 +139,60 @@ TEST_F(MainWindowTest, LanguagesMenuListsTheIndexAndSwitchesEveryCaption)
     EXPECT_EQ(form->Button1->text(), QStringLiteral("Preferences"));
 }
 
+// Names and texts in the vendor's encodings: the caption, the menu item and
+// the preferences list show the same characters, and the name goes back to
+// settings.ini, the server request and the registry byte for byte. The name
+// is also the module's and the language file's.
+TEST_F(MainWindowTest, NamesKeepTheirBytesAndShowTheirCharacters)
+{
+    const struct {
+        const char* what;
+        const char* codePage;
+        std::string name;
+        QString shown;  // empty: whatever the code page makes of it
+        std::string bom;
+    } rows[] = {
+        {"Latin-1", "windows-1252", "Fran\xE7" "ais", QString::fromUtf8("Fran\u00e7ais"), ""},
+        {"Windows-1250", "windows-1250", "\xC8" "e\x9A" "tina", QString::fromUtf8("\u010ce\u0161tina"), ""},
+        {"UTF-8", "windows-1250", "\xC4\x8C" "e\xC5\xA1tina", QString::fromUtf8("\u010ce\u0161tina"), ""},
+        {"byte-order mark", "windows-1252", "Fran\xC3\xA7" "ais", QString::fromUtf8("Fran\u00e7ais"), "\xEF\xBB\xBF"},
+        {"invalid in both", "windows-1250", "X\x81\xC3(\x98", QString(), ""},
+        {"unknown code page: Latin-1", "no-such-page", "Fran\xE7" "ais", QString::fromUtf8("Fran\u00e7ais"), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ::setenv("VEXOR_LEGACY_CODEPAGE", row.codePage, 1);
+        const std::string& name = row.name;
+        const std::string key = "Software\\Vexor\\" + name;
+        prepare = [&] {
+            program->dir.write("Languages/lang.ini", row.bom + "[Languages]\r\nEnglish=english.lng\r\n" + name + "="
+                                                         + name + ".lng\r\n");
+            program->dir.write("Languages/" + name + ".lng", row.bom + "[Texts]\r\nMainCaption=Vexor\r\nMainButton1="
+                                                                + name + "\r\nFPCaption=P\r\nFPLabel1=" + name + "\r\n");
+            program->registry.writeString(key, "ModulePath", program->dir.path());
+        };
+        create("[Settings]\r\nAutoConnect=0\r\nLanguage=" + name + "\r\n");
+        TPreferForm& prefer = *form->PreferForm;
+        const QString shown = form->Button1->text();
+        EXPECT_TRUE(row.shown.isEmpty() ? !shown.isEmpty() : shown == row.shown) << shown.toStdString();
+        EXPECT_EQ(languageItems().value(1), shown);
+        EXPECT_EQ(prefer.ComboBox1->currentText(), shown);
+        EXPECT_EQ(prefer.findChild<QLabel*>(QStringLiteral("Label1"))->text(), shown);
+        EXPECT_EQ(form->ModuleGrid().Buttons[0]->accessibleName(), shown);
+
+        form->PrepareSync(*form->DownloadThread);
+        EXPECT_EQ(form->DownloadThread->LanguageName, name) << "sent as L=";
+        prefer.FormShow();
+        prefer.Button1Click();
+        EXPECT_EQ(program->registry.subKeyNames("Software\\Vexor"), std::vector<std::string>{name});
+        EXPECT_EQ(program->registry.findString(key, "Default"), "N");
+        ASSERT_TRUE(form->close());
+        EXPECT_NE(program->dir.read("settings.ini").find("\r\nLanguage=" + name + "\r\n"), std::string::npos);
+        form.reset();
+    }
+    ::unsetenv("VEXOR_LEGACY_CODEPAGE");
+}
+
 TEST_F(MainWindowTest, LanguageNotInstalledAndDownloadCancelledRestoresTheSelection)
 {
     prepare = [this] { program->dir.write("Languages/lang.ini", GermanIndex); };
@@ -155,6 +214,37 @@ TEST_F(MainWindowTest, LanguageNotInstalledAndDownloadCancelledRestoresTheSelect
     program->context.downloadLanguageForm = nullptr;
 }
 
+// Closing the main window while the language download dialog waits for a
+// server that never answers ends the transfer at once, not at its 5 s
+// time-out.
+TEST_F(MainWindowTest, CloseDuringAStalledDownloadEndsIt)
+{
+    prepare = [this] { program->dir.write("Languages/lang.ini", GermanIndex); };
+    create();
+    testing::RefusedPort stalled(true);
+    program->c.ServerHost = stalled.host();
+    TDownloadLanguageForm download(program->context, *form->PreferForm);
+    program->context.downloadLanguageForm = &download;
+    form->show();
+    QSignalSpy closed(form.get(), &TForm1::closeAccepted);
+    QElapsedTimer sinceClose;
+    ModalResponder responder([&](QWidget*) {
+        QTimer::singleShot(100, form.get(), [&] {
+            EXPECT_TRUE(download.TransferRunning());
+            sinceClose.start();
+            form->close();
+        });
+        download.DownloadButtonClick();
+        download.reject();  // a dialog the close left open ends here
+    });
+    form->LanguageMenuClick("Deutsch");
+    EXPECT_TRUE(responder.seen);
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_LT(sinceClose.elapsed(), 2500) << "the transfer ran on after the close";
+    EXPECT_EQ(form->PreferForm->SelectedLanguage(), "") << "no language was installed";
+    program->context.downloadLanguageForm = nullptr;
+}
+
 TEST_F(MainWindowTest, SettingsPlaceTheWindowAndBringALostOneBack)
 {
     create("[Settings]\r\nAutoConnect=0\r\nLeft=100\r\nTop=50\r\nStartUps=4\r\nRotation=2500\r\n"
@@ -164,6 +254,12 @@ TEST_F(MainWindowTest, SettingsPlaceTheWindowAndBringALostOneBack)
     EXPECT_EQ(form->Timer1->interval(), 2500);
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_EQ(form->PreferForm->SelectedLanguage(), "English") << "selected without regard to case";
+    // The interval it has already (as at the end of most syncs) leaves the
+    // timer running, so the banner on screen keeps its period.
+    QTest::qWait(400);
+    const int remaining = form->Timer1->remainingTime();
+    form->SetRotationInterval(2500);
+    EXPECT_LE(form->Timer1->remainingTime(), remaining) << "the timer was restarted";
 
     form.reset();
     create("[Settings]\r\nAutoConnect=0\r\nLeft=-5000\r\nTop=90000\r\nRotation=0\r\n");

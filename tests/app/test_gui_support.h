@@ -37,10 +37,11 @@
 namespace vexor::testing {
 
 // A loopback port on which nothing listens: bound, never listening, so a
-// connect is refused at once. Held for the life of the object.
+// connect is refused at once. Held for the life of the object. With `stall`
+// it listens but never accepts: a connect succeeds and no answer ever comes.
 class RefusedPort {
 public:
-    RefusedPort()
+    explicit RefusedPort(bool stall = false)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -48,7 +49,8 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0
-            && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
+            && (!stall || ::listen(m_fd, 4) == 0))
             m_port = ntohs(address.sin_port);
     }
     ~RefusedPort()

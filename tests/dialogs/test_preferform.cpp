@@ -1,7 +1,7 @@
 #include "dialogs/preferform.h"
 
 #include "dialogtest.h"
-#include "dialogs/dialogtext.h"
+#include "app/uitext.h"
 #include "loopbackserver.h"
 #include "modules/modulegrid.h"
 #include "modules/myspeedbutton.h"
@@ -166,7 +166,7 @@ TEST_F(PreferTest, ShippedTabCaptionsFitWhole)
         QApplication::processEvents();
         int shown = 0;
         for (int i = 0; i < 2; ++i) {
-            const QString caption = dialogs::qtext(app->language().Text(i == 0 ? "Page1" : "Page2"));
+            const QString caption = ui::ShowText(app->language().Text(i == 0 ? "Page1" : "Page2"));
             ASSERT_FALSE(caption.isEmpty()) << name;
             EXPECT_EQ(pages->tabText(i), caption) << name;
             EXPECT_EQ(pages->tabToolTip(i), caption) << name;
@@ -280,23 +280,25 @@ TEST(PreferPort, IntegerOrZero)
         EXPECT_EQ(TPreferForm::ParsePort(row.text), row.port) << '"' << row.text << '"';
 }
 
-TEST_F(PreferTest, CancelRestoresSelectionCloseBoxKeepsIt)
+// Cancel, Escape after a pick and the close box all end without the pick: the
+// selection of the last show comes back and no language is loaded.
+TEST_F(PreferTest, CancelEscapeAndCloseBoxRestoreSelection)
 {
-    int result = show([&] {
-        combo->setCurrentIndex(1);
-        edits[0]->setText(QStringLiteral("ignored"));
-        QTest::mouseClick(cancelButton, Qt::LeftButton);
-    });
-    EXPECT_EQ(result, QDialog::Rejected);
-    EXPECT_EQ(combo->currentIndex(), 0);
-    EXPECT_EQ(c.Proxy().ProxyName, "");
-
-    result = show([&] {
-        combo->setCurrentIndex(1);
-        prefer->close();
-    });
-    EXPECT_EQ(result, QDialog::Rejected);
-    EXPECT_EQ(prefer->SelectedLanguage(), "Deutsch");
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"Cancel", [&] { QTest::mouseClick(cancelButton, Qt::LeftButton); }},
+        {"Escape", [&] { QTest::keyClick(combo, Qt::Key_Escape); }},
+        {"close box", [&] { prefer->close(); }},
+    };
+    for (const auto& [what, end] : ways) {
+        const int result = show([&] {
+            combo->setCurrentIndex(1);
+            edits[0]->setText(QStringLiteral("ignored"));
+            end();
+        });
+        EXPECT_EQ(result, QDialog::Rejected) << what;
+        EXPECT_EQ(prefer->SelectedLanguage(), "English") << what;
+        EXPECT_EQ(c.Proxy().ProxyName, "") << what;
+    }
     EXPECT_EQ(app->language().Text("FPCaption"), englishText("FPCaption"));
     EXPECT_EQ(mainApplyTextsCalls, 0);
 }

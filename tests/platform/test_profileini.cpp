@@ -95,13 +95,13 @@ struct WriteCase {
 };
 
 const std::vector<WriteCase> writeCases = {
-    {"new file", "", "S", "k", "v", "[S]\nk=v\n"},
+    {"new file: CR LF", "", "S", "k", "v", "[S]\r\nk=v\r\n"},
     {"update keeps everything else", "; top\n[S]\nA = 1\n; c\nB=2\n\n[T]\nA=3\n", "s", "a", "9",
      "; top\n[S]\nA =9\n; c\nB=2\n\n[T]\nA=3\n"},
     {"new key after the section's last key", "[S]\na=1\n\n[T]\nb=2\n", "S", "c", "3",
      "[S]\na=1\nc=3\n\n[T]\nb=2\n"},
     {"new key in an empty section", "[S]\n[T]\n", "S", "k", "v", "[S]\nk=v\n[T]\n"},
-    {"header without line break", "[S]", "S", "k", "v", "[S]\nk=v\n"},
+    {"header without line break", "[S]", "S", "k", "v", "[S]\r\nk=v\r\n"},
     {"new section at the end", "[S]\na=1\n", "T", "b", "2", "[S]\na=1\n\n[T]\nb=2\n"},
     {"new section, no final break", "[S]\na=1", "T", "b", "2", "[S]\na=1\n\n[T]\nb=2\n"},
     {"update, no final break", "[S]\na=1", "S", "a", "22", "[S]\na=22"},
@@ -109,10 +109,10 @@ const std::vector<WriteCase> writeCases = {
     {"CR LF new section", "[S]\r\na=1\r\n", "T", "b", "2", "[S]\r\na=1\r\n\r\n[T]\r\nb=2\r\n"},
     {"byte-order mark kept", "\xEF\xBB\xBF[S]\na=1\n", "S", "a", "2", "\xEF\xBB\xBF[S]\na=2\n"},
     {"first of duplicate keys", "[S]\nk=1\nk=2\n", "S", "K", "3", "[S]\nk=3\nk=2\n"},
-    {"line breaks in the value", "", "S", "k", std::string("a\r\nb\0c", 6), "[S]\nk=a  b c\n"},
-    {"names stored trimmed", "", " S ", " k ", "v", "[S]\nk=v\n"},
+    {"line breaks in the value", "", "S", "k", std::string("a\r\nb\0c", 6), "[S]\r\nk=a  b c\r\n"},
+    {"names stored trimmed", "", " S ", " k ", "v", "[S]\r\nk=v\r\n"},
     {"comment that looks like the key", "[S]\n;k=1\n", "S", "k", "2", "[S]\nk=2\n;k=1\n"},
-    {"blanks in value written as given", "", "S", "k", " v ", "[S]\nk= v \n"},
+    {"blanks in value written as given", "", "S", "k", " v ", "[S]\r\nk= v \r\n"},
 };
 
 class ProfileWrite : public testing::TestWithParam<WriteCase> {};
