@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""The client as a Wayland client: weston's headless backend on a socket of
+its own in a private runtime folder, vexor-server on loopback, a copy of the
+program folder with its own registry and home.
+
+    client_wayland.py --stage DIR --server FILE [--keep]
+
+The client starts and syncs, its main window and the window of the module
+marked "Default" appear in weston's scene graph (weston-debug), a second copy
+exits at once with status 0, and SIGTERM makes the client write settings.ini
+with CR LF line ends, keeping the stored position: Wayland reports none.
+The headless backend has no input devices, so nothing here is clicked.
+
+Exit status 0 passed, 1 failed, 77 skipped (no weston or no Qt Wayland plugin).
+"""
+
+import argparse
+import glob
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from client_e2e import (Deadline, Failure, Processes, check, exit_text, fail, log_requests,  # noqa: E402
+                        prepare_program_folder, read_text, register, settings_values, wait_for)
+
+Socket = "vexor-e2e"
+
+
+def scene_graph(env):
+    result = subprocess.run(["weston-debug", "scene-graph"], env=env, capture_output=True, timeout=Deadline)
+    return result.stdout.decode(errors="replace")
+
+
+def toplevels(env, title):
+    return scene_graph(env).count(f"top-level window '{title}'")
+
+
+def start_weston(processes, folder, runtime):
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime)
+    env.pop("WAYLAND_DISPLAY", None)
+    env.pop("DISPLAY", None)
+    with open(os.path.join(folder, "weston.log"), "wb") as out:
+        weston = processes.start(["weston", "--backend=headless-backend.so", f"--socket={Socket}", "--debug",
+                                  "--idle-time=0"], env=env, stdout=out, stderr=subprocess.STDOUT)
+    wait_for("weston's socket", lambda: os.path.exists(os.path.join(runtime, Socket))
+             or (weston.poll() is not None and fail(f"weston ended with {weston.returncode}")))
+    return dict(env, WAYLAND_DISPLAY=Socket)
+
+
+def run_test(args, folder, processes):
+    app = os.path.join(folder, "app")
+    prepare_program_folder(args.stage, app)
+    home, config, runtime = (os.path.join(folder, name) for name in ("home", "config", "runtime"))
+    for path in (home, config, runtime):
+        os.makedirs(path, mode=0o700)
+    registry = os.path.join(config, "vexor", "registry.reg")
+    register(app, registry, "Notes", "Y")
+    register(app, registry, "Clock", "N")
+    with open(os.path.join(app, "settings.ini"), "wb") as out:
+        out.write(b"[Settings]\r\nLeft=37\r\nTop=41\r\n")
+
+    port_file, server_log = os.path.join(folder, "port"), os.path.join(folder, "server.log")
+    with open(os.path.join(folder, "server.out"), "wb") as out:
+        server = processes.start([args.server, "--port", "0", "--port-file", port_file, "--log", server_log],
+                                 stdout=out, stderr=subprocess.STDOUT)
+    port = wait_for("vexor-server's port file", lambda: read_text(port_file).strip() or
+                    (server.poll() is not None and fail(f"vexor-server ended with {server.returncode}")))
+    wayland = start_weston(processes, folder, runtime)
+
+    env = {key: value for key, value in wayland.items() if not key.startswith("QT_")}
+    env.update(HOME=home, XDG_CONFIG_HOME=config, QT_QPA_PLATFORM="wayland",
+               VEXOR_SERVER_HOST=f"127.0.0.1:{port}", VEXOR_WEB_HOST=f"127.0.0.1:{port}",
+               VEXOR_OPEN_URL_LOG=os.path.join(folder, "opened-urls.log"))
+    vexor = os.path.join(app, "vexor")
+    with open(os.path.join(folder, "client.out"), "wb") as out:
+        client = processes.start([vexor], env=env, cwd=home, stdout=out, stderr=subprocess.STDOUT)
+
+    def alive(what):
+        if client.poll() is not None:
+            raise Failure(f"the client ended with status {client.returncode} while waiting for {what}")
+
+    wait_for("the main window 'Vexor' in weston's scene graph",
+             lambda: alive("the main window") or toplevels(wayland, "Vexor") == 1)
+    print("ok: the main window is a Wayland top-level window")
+    wait_for("the window 'Notes' of the module marked Default",
+             lambda: alive("the Notes window") or toplevels(wayland, "Notes") == 1)
+    print("ok: the module marked Default opened its window")
+    wait_for("a whole sync cycle in the server's log",
+             lambda: alive("the sync") or [r["A"] for r in log_requests(server_log)][:4]
+             == ["LANGL", "VERSION", "MODL", "LCOUNT"])
+    print("ok: the client synced over loopback")
+
+    second = subprocess.run([vexor], env=env, cwd=home, capture_output=True, timeout=Deadline)
+    check(second.returncode == 0 and not second.stdout and not second.stderr,
+          "a second copy exits at once with status 0 and says nothing",
+          f"status {second.returncode}: {second.stdout + second.stderr}")
+    check(toplevels(wayland, "Vexor") == 1, "the first copy's window is still the only one")
+
+    check(processes.stop(client, signal.SIGTERM, timeout=Deadline) == 0,
+          "the client closes with status 0 on SIGTERM", exit_text(client))
+    wait_for("the client's windows to leave the scene graph",
+             lambda: toplevels(wayland, "Vexor") == 0 and toplevels(wayland, "Notes") == 0)
+    text = read_text(os.path.join(app, "settings.ini"))
+    settings = settings_values(os.path.join(app, "settings.ini"))
+    check(settings.get("StartUps") == "0" and settings.get("Install") == "0",
+          "settings.ini holds StartUps 0 and Install 0 after a completed sync", settings)
+    check(settings.get("Left") == "37" and settings.get("Top") == "41",
+          "the stored position is kept: Wayland reports none", settings)
+    check(text.count("\n") == text.count("\r\n"), "settings.ini ends its lines with CR LF", repr(text[:80]))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--stage", required=True, help="the staged program folder (build/stage)")
+    parser.add_argument("--server", required=True, help="the vexor-server binary")
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    args = parser.parse_args()
+    for tool in ("weston", "weston-debug"):
+        if shutil.which(tool) is None:
+            print(f"SKIP: {tool} is not installed (Debian package weston)")
+            return 77
+    if not glob.glob("/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so"):
+        print("SKIP: Qt's Wayland plugin is not installed (Debian package qt6-wayland)")
+        return 77
+
+    def terminate(signum, _frame):
+        raise Failure(f"stopped by signal {signum}")
+
+    signal.signal(signal.SIGTERM, terminate)
+    signal.signal(signal.SIGALRM, terminate)
+    signal.alarm(150)
+    folder = tempfile.mkdtemp(prefix="vexor-wayland-")
+    processes = Processes()
+    status = 1
+    try:
+        run_test(args, folder, processes)
+        print("PASS")
+        status = 0
+    except (Failure, OSError, subprocess.SubprocessError) as failure:
+        print("FAIL:", failure)
+    finally:
+        processes.close()
+        if status != 0:
+            for name in ("weston.log", "client.out", "server.log", "app/settings.ini"):
+                print(f"---- {name}\n" + "\n".join(read_text(os.path.join(folder, name)).splitlines()[-20:]))
+        if args.keep:
+            print("kept:", folder)
+        else:
+            shutil.rmtree(folder, ignore_errors=True)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
