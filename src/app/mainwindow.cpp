@@ -91,6 +91,11 @@ void TForm1::createComponents()
     Button1->setGeometry(0, 96, 121, 25);
     Button1->setContextMenuPolicy(Qt::NoContextMenu);
     Button1->installEventFilter(this);
+    // Mouse presses never reach the button (the filter opens the menu), so a
+    // click comes from the keyboard or an assistive tool: it opens the menu
+    // below the button.
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { PopupMenu1->popup(Button1->mapToGlobal(QPoint(0, Button1->height()))); });
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));

@@ -21,6 +21,24 @@ TMySpeedButton::TMySpeedButton(AppContext& app, const VexorHost* host, QWidget* 
     // the pressed button's sunken frame has to show around them.
     setIconSize(QSize(ButtonSize - 6, ButtonSize - 6));
     connect(this, &QAbstractButton::clicked, this, &TMySpeedButton::ToggleModule);
+    // An assistive tool's "Toggle" flips the state without a click: it opens
+    // or closes the module all the same.
+    connect(this, &QAbstractButton::toggled, this, [this] {
+        if (!m_changingDown)
+            ToggleModule();
+    });
+}
+
+void TMySpeedButton::SetDown(bool down)
+{
+    m_changingDown = true;
+    setChecked(down);
+    m_changingDown = false;
+}
+
+void TMySpeedButton::nextCheckState()
+{
+    SetDown(!Down());
 }
 
 TMySpeedButton::~TMySpeedButton()

@@ -29,7 +29,7 @@ public:
 
     // The button's pressed state (the speed button's Down).
     bool Down() const { return isChecked(); }
-    void SetDown(bool down) { setChecked(down); }
+    void SetDown(bool down);
 
     // The click handler; by the time a click reaches it, Down has flipped.
     // Not loaded: open the module. Loaded and up: close it. Loaded and down:
@@ -59,6 +59,10 @@ public:
     VexorZavriOknoFn ZavriOknoEntry = nullptr;
     VexorModuleWindow* ModuleWindow = nullptr;
 
+protected:
+    // A click flips the state here; its clicked() then runs ToggleModule.
+    void nextCheckState() override;
+
 private:
     void openModule();
     void openWindow();
@@ -66,6 +70,7 @@ private:
 
     AppContext& m_app;
     const VexorHost* m_host;
+    bool m_changingDown = false;
 };
 
 }  // namespace vexor

@@ -110,6 +110,11 @@ TEST_F(MainWindowTest, MenuOpensFromButton1OnlyWithAnyMouseButton)
         form->PopupMenu1->close();
         GUI_TRY_VERIFY(!form->PopupMenu1->isVisible());
     }
+    // Without a mouse: the keyboard's Space on the button.
+    form->Button1->setFocus();
+    QTest::keyClick(form->Button1, Qt::Key_Space);
+    GUI_TRY_VERIFY(form->PopupMenu1->isVisible());
+    form->PopupMenu1->close();
 }
 
 TEST_F(MainWindowTest, LanguagesMenuListsTheIndexAndSwitchesEveryCaption)

@@ -6,17 +6,22 @@ program folder with its own registry and home.
     client_wayland.py --stage DIR --server FILE [--keep]
 
 The client starts and syncs, its main window and the window of the module
-marked "Default" appear in weston's scene graph (weston-debug), a second copy
-exits at once with status 0, and SIGTERM makes the client write settings.ini
-with CR LF line ends, keeping the stored position: Wayland reports none.
-The headless backend has no input devices, so nothing here is clicked.
+marked "Default" appear in weston's scene graph (weston-debug); pressed
+through the accessibility interface (AT-SPI on a private session bus, as a
+screen reader would: the headless backend has no input devices), Button1
+opens the menu and the Clock button opens and closes its module's window; a
+second copy exits at once with status 0, and SIGTERM makes the client write
+settings.ini with CR LF line ends, keeping the stored position: Wayland
+reports none.
 
-Exit status 0 passed, 1 failed, 77 skipped (no weston or no Qt Wayland plugin).
+Exit status 0 passed, 1 failed, 77 skipped (weston, Qt's Wayland plugin,
+dbus-daemon, gdbus or at-spi2-core missing).
 """
 
 import argparse
 import glob
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -37,6 +42,56 @@ def scene_graph(env):
 
 def toplevels(env, title):
     return scene_graph(env).count(f"top-level window '{title}'")
+
+
+class Accessibility:
+    """The client's accessible objects over AT-SPI: a private session bus, on
+    which the client's Qt asks at-spi-bus-launcher for the accessibility bus."""
+
+    def __init__(self, processes, runtime):
+        read_end, write_end = os.pipe()
+        processes.start(["dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf", "--nofork",
+                         f"--print-address={write_end}"], pass_fds=(write_end,),
+                        env=dict(os.environ, XDG_RUNTIME_DIR=runtime), stdout=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as pipe:
+            self.session = pipe.readline().decode().strip()
+        if not self.session:
+            raise Failure("dbus-daemon gave no address")
+        self.bus = None
+
+    def call(self, dest, path, method, *args, address=None):
+        result = subprocess.run(["gdbus", "call", "--address", address or self.bus, "--dest", dest,
+                                 "--object-path", path, "--method", method, *args],
+                                capture_output=True, timeout=Deadline)
+        return result.stdout.decode(errors="replace") if result.returncode == 0 else ""
+
+    def children(self, dest, path):
+        text = self.call(dest, path, "org.a11y.atspi.Accessible.GetChildren")
+        return re.findall(r"\('([^']*)', (?:objectpath )?'(/[^']*)'\)", text)
+
+    def find(self, name, roles=("push button", "toggle button", "check box")):
+        """The button called `name` in any application: (bus name, path), or
+        None. A module's window has its module's name too."""
+        if not self.bus:
+            answer = self.call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress", address=self.session)
+            self.bus = re.sub(r"^\('(.*)',\)$", r"\1", answer.strip()) or None
+            if not self.bus:
+                return None
+        pending = self.children("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
+        while pending:
+            dest, path = pending.pop(0)
+            text = self.call(dest, path, "org.freedesktop.DBus.Properties.Get", "org.a11y.atspi.Accessible", "Name")
+            if text.strip() == f"(<'{name}'>,)" and re.sub(r"^\('(.*)',\)$", r"\1", self.call(
+                    dest, path, "org.a11y.atspi.Accessible.GetRoleName").strip()) in roles:
+                return dest, path
+            pending += self.children(dest, path)
+        return None
+
+    def press(self, name):
+        found = wait_for(f"the button '{name}'", lambda: self.find(name))
+        check(self.call(*found, "org.a11y.atspi.Action.DoAction", "0").strip() == "(true,)",
+              f"'{name}' takes the press action")
 
 
 def start_weston(processes, folder, runtime):
@@ -70,9 +125,11 @@ def run_test(args, folder, processes):
     port = wait_for("vexor-server's port file", lambda: read_text(port_file).strip() or
                     (server.poll() is not None and fail(f"vexor-server ended with {server.returncode}")))
     wayland = start_weston(processes, folder, runtime)
+    accessibility = Accessibility(processes, runtime)
 
     env = {key: value for key, value in wayland.items() if not key.startswith("QT_")}
     env.update(HOME=home, XDG_CONFIG_HOME=config, QT_QPA_PLATFORM="wayland",
+               DBUS_SESSION_BUS_ADDRESS=accessibility.session, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                VEXOR_SERVER_HOST=f"127.0.0.1:{port}", VEXOR_WEB_HOST=f"127.0.0.1:{port}",
                VEXOR_OPEN_URL_LOG=os.path.join(folder, "opened-urls.log"))
     vexor = os.path.join(app, "vexor")
@@ -94,11 +151,24 @@ def run_test(args, folder, processes):
              == ["LANGL", "VERSION", "MODL", "LCOUNT"])
     print("ok: the client synced over loopback")
 
+    accessibility.press("Clock")
+    wait_for("the Clock module's window", lambda: alive("the Clock window") or toplevels(wayland, "Clock") == 1)
+    accessibility.press("Clock")
+    wait_for("the Clock module's window to close", lambda: alive("the Clock window") or toplevels(wayland, "Clock") == 0)
+    print("ok: the Clock button opens and closes its module's window")
+
     second = subprocess.run([vexor], env=env, cwd=home, capture_output=True, timeout=Deadline)
     check(second.returncode == 0 and not second.stdout and not second.stderr,
           "a second copy exits at once with status 0 and says nothing",
           f"status {second.returncode}: {second.stdout + second.stderr}")
     check(toplevels(wayland, "Vexor") == 1, "the first copy's window is still the only one")
+
+    # Qt shows a popup that no pointer press opened as a surface of its own,
+    # named like the application.
+    accessibility.press("Preferences")
+    wait_for("the menu", lambda: alive("the menu") or "role xdg_popup" in scene_graph(wayland)
+             or toplevels(wayland, "Vexor") == 2)
+    print("ok: Button1 opens the menu")
 
     check(processes.stop(client, signal.SIGTERM, timeout=Deadline) == 0,
           "the client closes with status 0 on SIGTERM", exit_text(client))
@@ -119,10 +189,14 @@ def main():
     parser.add_argument("--server", required=True, help="the vexor-server binary")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = parser.parse_args()
-    for tool in ("weston", "weston-debug"):
+    for tool, package in (("weston", "weston"), ("weston-debug", "weston"), ("dbus-daemon", "dbus-daemon"),
+                          ("gdbus", "libglib2.0-bin")):
         if shutil.which(tool) is None:
-            print(f"SKIP: {tool} is not installed (Debian package weston)")
+            print(f"SKIP: {tool} is not installed (Debian package {package})")
             return 77
+    if not glob.glob("/usr/libexec/at-spi-bus-launcher"):
+        print("SKIP: at-spi-bus-launcher is not installed (Debian package at-spi2-core)")
+        return 77
     if not glob.glob("/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so"):
         print("SKIP: Qt's Wayland plugin is not installed (Debian package qt6-wayland)")
         return 77
