@@ -261,6 +261,19 @@ TEST_F(PreferTest, OkStoresSettingsBeforeHandingThemToModules)
         clickOk();
     });
     EXPECT_EQ(c.Proxy().ProxyPort, 0);
+
+    // Values read from settings.ini in the legacy code page keep their bytes
+    // unless edited; what the user types is stored as UTF-8.
+    const ProxySettings latin1{"pr\xF6xy", 0, "\xE9mile", "p\xE4ss"};
+    c.SetProxy(latin1);
+    show([&] { clickOk(); });
+    EXPECT_EQ(c.Proxy(), latin1);
+    show([&] {
+        edits[2]->setText(QString::fromUtf8("\u00e9mil"));
+        clickOk();
+    });
+    EXPECT_EQ(c.Proxy().ProxyUser, "\xC3\xA9mil");
+    EXPECT_EQ(c.Proxy().ProxyName, latin1.ProxyName);
 }
 
 TEST(PreferPort, IntegerOrZero)
