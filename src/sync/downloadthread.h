@@ -44,7 +44,8 @@
 
 namespace vexor::sync {
 
-// Each timed step of a request (connect, send, every read, the whole body).
+// Each timed step of a request fails after this long without a byte (lookup
+// and connect: after this long in all).
 inline constexpr std::chrono::milliseconds DefaultRequestTimeout{30000};
 // Largest body a cycle writes to a file (lists, banner images and pages are
 // a few kilobytes): a longer one ends its request as failed.
