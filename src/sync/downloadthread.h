@@ -41,6 +41,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace vexor::sync {
 
@@ -89,6 +90,10 @@ public:
     // The gauge, 0 to 91: 0 before LANGL and VERSION, +7 after the language
     // group, the module group, LCOUNT and each banner slot. Any thread.
     int Progress() const { return m_progress.load(); }
+
+    // Tests: replaces the host name lookup of the thread's requests (see
+    // TSocketTransport::setResolver). Call while Idle().
+    void SetResolver(net::ResolveFunction resolver) { HttpClient1.setResolver(std::move(resolver)); }
 
     // PrepareSync's copy of the main window's state: copies every field below
     // except NewerVersion. `languageName` is the selected language (may be empty).
