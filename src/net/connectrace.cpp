@@ -168,7 +168,13 @@ void TSocketTransport::RaceConnect()
         retire(attempts.list.back().fd);
         attempts.list.pop_back();
     }
-    const int first = errors.empty() ? 0 : errors.front();
+    FailRace(errors.empty() ? 0 : errors.front(), firstFailedAtOnce);
+}
+
+// Every attempt failed, or the time-out or a cancel ended the race: the error
+// and the error code are those of the first address.
+void TSocketTransport::FailRace(int first, bool firstFailedAtOnce)
+{
     if (first != 0)
         LastErrorCode = WinsockErrorFromErrno(first);
     if (TimedOut)

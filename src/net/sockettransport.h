@@ -174,6 +174,7 @@ private:
     // Connects to one of m_addresses (connectrace.cpp); the winner becomes
     // m_socket. Raises like the connect wait.
     void RaceConnect();
+    void FailRace(int firstError, bool firstFailedAtOnce);  // raises
     bool ImmediateConnectFailure(int err) const;
     void FailConnect(const char* text);
     void DrainWake();
