@@ -64,7 +64,7 @@ public:
     // --- Settings (set before an operation, on the operating thread) ---
     std::string Host;             // name, dotted IPv4, IPv6 literal (with or without brackets)
     std::int32_t Port = 0;
-    std::int32_t TimeOut = 0;     // ms for each timed step; 0 = no time-out
+    std::int32_t TimeOut = 0;     // ms without a byte that fail a timed step (lookup, connect: in all); 0 = none
     std::int32_t ReportLevel = 0; // highest status level passed to OnStatus
     std::string Proxy;            // empty = direct connection
     std::int32_t ProxyPort = 0;
