@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
-// The query of a request to the vendor script. The client inserts its values
-// unescaped (a blank or a letter above 127 goes into the URL as it is), so the
-// parser is lenient and keeps what it cannot decode.
+// The query of a request to the vendor script. The client percent-encodes its
+// values; older clients sent a letter above 127 as it is, so the parser is
+// lenient and keeps what it cannot decode.
 namespace vexor::server {
 
 struct QueryPair {

@@ -31,19 +31,6 @@ std::string originForm(std::string_view target)
     return std::string(rest.substr(pathStart));
 }
 
-std::string escapeBlanks(std::string_view target)
-{
-    std::string out;
-    out.reserve(target.size());
-    for (const char c : target) {
-        if (c == ' ')
-            out += "%20";
-        else
-            out += c;
-    }
-    return out;
-}
-
 } // namespace
 
 std::string repairRequestLine(std::string_view line)
@@ -57,7 +44,7 @@ std::string repairRequestLine(std::string_view line)
         return std::string(line);
     const auto method = line.substr(0, first);
     const auto target = originForm(line.substr(first + 1, last - first - 1));
-    return std::string(method) + ' ' + escapeBlanks(target) + ' ' + std::string(version);
+    return std::string(method) + ' ' + target + ' ' + std::string(version);
 }
 
 } // namespace vexor::server

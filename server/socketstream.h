@@ -9,8 +9,8 @@ namespace vexor::server {
 
 // One accepted connection as cpp-httplib's server reads and writes it, with
 // one difference from the library's own stream: the request line is read
-// first and passed through repairRequestLine, so that a query with unescaped
-// blanks or a proxy's absolute URL reaches the parser in a form it accepts.
+// first and passed through repairRequestLine, so that a proxy's absolute URL
+// reaches the parser in a form it accepts.
 // Reads and writes wait at most the given time-outs; the stream does not own
 // the socket.
 class RepairingSocketStream final : public httplib::Stream {

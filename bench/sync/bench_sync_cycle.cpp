@@ -1,11 +1,14 @@
 // Times one synchronisation cycle that fills ten empty slots (24 requests)
 // against vexor-server on loopback, and curl fetching the same 24 URLs one
-// after another in one process. Runs alternate so that both see the same load
-// on a shared machine; the medians and their ratio are printed.
+// after another in one process; then both again through Squid with Basic
+// credentials (which keeps the connections open: curl reuses one, the client
+// ends each body at its length). Runs alternate so that both see the same
+// load on a shared machine; the medians and their ratios are printed.
 //
 //   bench_sync_cycle [runs] [image bytes]
 
 #include "fakevendor.h"
+#include "peers.h"
 #include "programfolder.h"
 #include "sync/downloadthread.h"
 #include "sync/protocol.h"
@@ -16,6 +19,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,12 +42,13 @@ double millisecondsSince(Clock::time_point start)
 }
 
 // One cycle in a fresh program folder, so all ten banners are new.
-double timeCycle(const std::string& host)
+double timeCycle(const std::string& host, const vexor::ProxySettings& proxy)
 {
     TestFolder program(true);
     vexor::Constants shared;
     vexor::InitializeConstants(shared, program.path());
     shared.ServerHost = host;
+    shared.SetProxy(proxy);
     FakeMainThread main(shared);
     TDownloadThread thread(shared, main);
     main.attach(&thread);
@@ -75,9 +80,10 @@ struct CurlTimes {
     double transfers = 0;  // the sum of curl's own time_total of the 24 transfers
 };
 
-CurlTimes timeCurl(const std::vector<std::string>& urls)
+CurlTimes timeCurl(const std::vector<std::string>& urls, const std::vector<std::string>& options)
 {
     std::vector<std::string> arguments = {"curl", "-s", "-w", "%{time_total}\\n"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
     for (const std::string& url : urls) {
         arguments.push_back("-o");
         arguments.push_back("/dev/null");
@@ -131,6 +137,33 @@ double median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+// Both figures for one way to the server, printed under `title`.
+void measure(const char* title, int runs, std::size_t imageBytes, const std::string& host,
+             const vexor::ProxySettings& proxy, const std::vector<std::string>& curlOptions)
+{
+    const std::vector<std::string> urls = cycleUrls(host);
+    // One of each first: page cache, server threads, dynamic linking.
+    timeCycle(host, proxy);
+    timeCurl(urls, curlOptions);
+    std::vector<double> cycles, curls, transfers;
+    for (int i = 0; i < runs; ++i) {
+        cycles.push_back(timeCycle(host, proxy));
+        const CurlTimes curl = timeCurl(urls, curlOptions);
+        curls.push_back(curl.wall);
+        transfers.push_back(curl.transfers);
+    }
+    const double cycle = median(cycles), curl = median(curls), curlTransfers = median(transfers);
+    std::printf("%s\n", title);
+    std::printf("  one cycle, 24 requests, ten %zu-byte images: median %.2f ms (best %.2f ms) over %d runs\n",
+                imageBytes, cycle, *std::min_element(cycles.begin(), cycles.end()), runs);
+    std::printf("  curl, the same 24 URLs in one process:       median %.2f ms (best %.2f ms)\n", curl,
+                *std::min_element(curls.begin(), curls.end()));
+    std::printf("    of which curl's own transfer times:         median %.2f ms (best %.2f ms)\n", curlTransfers,
+                *std::min_element(transfers.begin(), transfers.end()));
+    std::printf("  cycle / curl process: %.2fx (goal: at most 1.2x)\n", cycle / curl);
+    std::printf("  cycle / curl transfers alone (start-up left out): %.2fx\n", cycle / curlTransfers);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -144,26 +177,25 @@ int main(int argc, char** argv)
         lineUp += id + " ";
     WriteVendorContent(server.path() + "content", {lineUp + "5000"}, imageBytes);
     VendorProcess vendor(VEXOR_SERVER_EXE, server.path() + "content", server.path() + "requests.log");
-    const std::vector<std::string> urls = cycleUrls(vendor.host());
+    measure("direct:", runs, imageBytes, vendor.host(), {}, {});
 
-    // One of each first: page cache, server threads, dynamic linking.
-    timeCycle(vendor.host());
-    timeCurl(urls);
-    std::vector<double> cycles, curls, transfers;
-    for (int i = 0; i < runs; ++i) {
-        cycles.push_back(timeCycle(vendor.host()));
-        const CurlTimes curl = timeCurl(urls);
-        curls.push_back(curl.wall);
-        transfers.push_back(curl.transfers);
+    // Squid may serve as "nobody": its folder must be open to it.
+    std::string squidDir = (std::filesystem::temp_directory_path() / "vexor-bench-squid-XXXXXX").string();
+    if (!::mkdtemp(squidDir.data()))
+        return 1;
+    std::filesystem::permissions(squidDir, std::filesystem::perms(0755));
+    int status = 0;
+    {
+        vexor::net::testing::SquidPeer squid(squidDir, "vexor", "bench pass");
+        if (squid.Ready()) {
+            const std::string proxy = "127.0.0.1:" + std::to_string(squid.Port());
+            measure("through Squid with credentials:", runs, imageBytes, vendor.host(),
+                    {"127.0.0.1", squid.Port(), "vexor", "bench pass"}, {"-x", proxy, "-U", "vexor:bench pass"});
+        } else {
+            std::fprintf(stderr, "squid did not start:\n%s\n", squid.Diagnostics().c_str());
+            status = 1;
+        }
     }
-    const double cycle = median(cycles), curl = median(curls), curlTransfers = median(transfers);
-    std::printf("one cycle, 24 requests, ten %zu-byte images: median %.2f ms (best %.2f ms) over %d runs\n",
-                imageBytes, cycle, *std::min_element(cycles.begin(), cycles.end()), runs);
-    std::printf("curl, the same 24 URLs in one process:       median %.2f ms (best %.2f ms)\n", curl,
-                *std::min_element(curls.begin(), curls.end()));
-    std::printf("  of which curl's own transfer times:         median %.2f ms (best %.2f ms)\n", curlTransfers,
-                *std::min_element(transfers.begin(), transfers.end()));
-    std::printf("cycle / curl process: %.2fx (goal: at most 1.2x)\n", cycle / curl);
-    std::printf("cycle / curl transfers alone (start-up left out): %.2fx\n", cycle / curlTransfers);
-    return 0;
+    std::filesystem::remove_all(squidDir);
+    return status;
 }

@@ -43,15 +43,21 @@ void TForm1::FinishSync(sync::TDownloadThread& thread)
     // Identifiers, interval, and the thread's counters plus what the rotation
     // counted here while the cycle ran.
     thread.HandBackTo(c);
-    if (thread.NewerVersion && c.StartUps == 1)
-        showVersionPrompt();
-    replaceLanguage(thread.LanguageName);
-    BuildLanguagesMenu();
-    m_grid->BuildModulesMenu(ModulesMenu);
+    const bool promptDue = thread.NewerVersion && c.StartUps == 1;
     SetRotationInterval(c.RotationInterval);
     m_rotation.CountCurrentPosition();
     c.StartUps = 0;
     c.InstallFlag = false;
+    // The hand-back is complete before the prompt's own event loop runs: a
+    // close while it is open saves these values, not the reported ones.
+    if (promptDue) {
+        showVersionPrompt();
+        if (m_tearingDown)
+            return;
+    }
+    replaceLanguage(thread.LanguageName);
+    BuildLanguagesMenu();
+    m_grid->BuildModulesMenu(ModulesMenu);
 }
 
 void TForm1::showVersionPrompt()

@@ -5,6 +5,7 @@
 #include "platform/fileops.h"
 #include "platform/shellopen.h"
 #include "sync/protocol.h"
+#include "sync/proxysettings.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -176,12 +177,8 @@ void TDownloadLanguageForm::DownloadButtonClick()
         return;
     m_downloadButton->setEnabled(false);
 
-    const ProxySettings proxy = m_app.c.Proxy();
     const std::shared_ptr<net::THttpClient> client = HttpClient1;
-    client->Proxy = proxy.ProxyName;
-    client->ProxyPort = proxy.ProxyPort;
-    client->HeaderInfo.UserId = proxy.ProxyUser;
-    client->HeaderInfo.Password = proxy.ProxyPass;
+    sync::ApplyProxySettings(*client, m_app.c.Proxy());
     client->InputFileMode = false;
 
     m_gauge1->setValue(0);

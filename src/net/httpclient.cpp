@@ -226,6 +226,7 @@ void THttpClient::ReadHeader()
     ContentLength = 0;
     ReceivedCookie.clear();
     m_locationInReply = false;
+    m_lengthAnnounced = false;
     HeaderSink sink(OutputFileMode, Header);
     std::string line = ReadLn();
     if (!line.empty())
@@ -261,13 +262,26 @@ void THttpClient::NoteHeaderLine(const std::string& line)
         m_locationInReply = value.find_first_not_of(" \t") != std::string_view::npos;
     } else if (name == "CONTENT-LENGTH:") {
         ContentLength = http::ContentLengthOf(upper);
+        m_lengthAnnounced = upper.find_first_of("0123456789", name.size()) != std::string::npos;
     }
+}
+
+// Bytes of the body to read, -1 for "until the server closes". A proxy that
+// honours "Proxy-Connection: Keep-Alive" keeps the connection open after a
+// reply with a Content-Length, so the body must end there. The reply to HEAD
+// announces the length of a body it never sends.
+std::int64_t THttpClient::BodyLimit() const
+{
+    if (Command == CmdType::Head)
+        return 0;
+    return m_lengthAnnounced ? ContentLength : -1;
 }
 
 void THttpClient::ReceiveBody()
 {
+    const std::int64_t limit = BodyLimit();
     if (InputFileMode) {
-        CaptureFile(Body);
+        CaptureFile(Body, limit);
         return;
     }
     // One allocation of the announced size instead of a doubling string that
@@ -276,7 +290,7 @@ void THttpClient::ReceiveBody()
     Body.clear();
     if (ContentLength > 0)
         Body.reserve(static_cast<std::size_t>(std::min<std::int64_t>(ContentLength, MaxCaptureBytes)));
-    CaptureString(Body, -1);
+    CaptureString(Body, limit);
     if (Body.capacity() > 2 * Body.size() + TSocketTransport::BlockSize)
         Body.shrink_to_fit();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// THttpClient: an HTTP/1.0 client, one TCP connection per request, the body
-// read until the server closes.
+// THttpClient: an HTTP/1.0 client, one TCP connection per request. The body
+// ends at the reply's Content-Length (bytes past it are ignored) or, without
+// one, when the server closes; the connection is closed after it.
 //
 // Get(url) blocks the calling thread until the transaction has ended. On
 // return ReplyCode holds the status code, Header the status and header lines
@@ -108,10 +109,12 @@ public:
 private:
     void Run(CmdType command, const std::string& url);
     void ReceiveBody();
+    std::int64_t BodyLimit() const;
     void FollowRedirect();
     bool RedirectWanted(int status) const;
     void NoteHeaderLine(const std::string& line);
     bool m_locationInReply = false;
+    bool m_lengthAnnounced = false;  // the reply has a Content-Length line
 };
 
 }  // namespace vexor::net

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -59,6 +60,7 @@ void TSocketTransport::SendAll(const char* data, std::size_t size, bool countSen
             return;  // nothing more goes out; the rest is dropped
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            Heard();
             if (countSent) {
                 BytesSent += n;
                 Fire(OnPacketSent);
@@ -153,6 +155,7 @@ std::string TSocketTransport::ReadLn()
             got += static_cast<std::size_t>(r);
         }
         line.append(buffer, take);
+        Heard();
         if (lf)
             return line;
     }
@@ -172,16 +175,17 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
             LastErrorCode = ErrNotConnected;
             break;
         }
-        const auto n = ::recv(m_socket, buffer, BlockSize, 0);
+        // Never past the maximum: what follows it stays in the socket.
+        const std::size_t room = maximum < 0 ? BlockSize
+            : static_cast<std::size_t>(std::min<std::int64_t>(maximum - BytesReceived, BlockSize));
+        const auto n = ::recv(m_socket, buffer, room, 0);
         if (n == 0)
             break;  // the peer closed: the capture is complete
         if (n > 0) {
             sink(buffer, static_cast<std::size_t>(n));
             BytesReceived += n;
             Fire(OnPacketRecvd);
-            TimerOn();  // does not restart a running count
-            if (m_timerArmed && std::chrono::steady_clock::now() >= m_deadline)
-                TimerTriggered();
+            Heard();
             CallPump();
             continue;
         }
@@ -210,14 +214,14 @@ void TSocketTransport::CaptureString(std::string& text, std::int64_t maximum)
         maximum, "Socket capture aborted");
 }
 
-void TSocketTransport::CaptureFile(const std::string& fileName)
+void TSocketTransport::CaptureFile(const std::string& fileName, std::int64_t maximum)
 {
     StatusMessage("CaptureFile", 8);
     BytesReceived = 0;
     FileHandle file{::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
     if (file.fd < 0)
         throw ESockError(vexor::formatMessage("Cannot create file %s", fileName));
-    CaptureLoop([&](const char* data, std::size_t size) { writeAll(file.fd, data, size, fileName); }, -1,
+    CaptureLoop([&](const char* data, std::size_t size) { writeAll(file.fd, data, size, fileName); }, maximum,
                 "Socket send aborted");
     if (::close(file.fd) != 0 && errno != EINTR) {
         file.fd = -1;

@@ -172,6 +172,13 @@ void TSocketTransport::Abort()
     Cancel();
 }
 
+void TSocketTransport::Stop()
+{
+    // The flag first: a Connect that clears the cancel right now sees it.
+    m_stopped.store(true);
+    Abort();
+}
+
 void TSocketTransport::DrainWake()
 {
     m_wake->Drain();
@@ -197,6 +204,12 @@ void TSocketTransport::TimerOn()
     m_timerArmed = TimeOut > 0;
     if (m_timerArmed)
         m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut);
+}
+
+void TSocketTransport::Heard()
+{
+    if (m_timerArmed)
+        m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timerInterval);
 }
 
 void TSocketTransport::TimerOff()
@@ -248,8 +261,11 @@ void TSocketTransport::ResolveHost()
 {
     StatusMessage("Resolve Host", 8);
     const std::string name = Proxy.empty() ? Host : Proxy;
-    if (numericAddress(name, m_remoteAddress, m_remoteLength))
+    m_addresses.clear();
+    if (numericAddress(name, m_remoteAddress, m_remoteLength)) {
+        m_addresses.push_back(m_remoteAddress);
         return;
+    }
     m_remoteAddress = {};
     m_remoteLength = 0;
     TimerOn();
@@ -273,6 +289,7 @@ void TSocketTransport::ResolveHost()
         LastErrorCode = answer.error != 0 ? answer.error : 11004;
         throw ESockError("Host Lookup Failed");
     }
+    m_addresses = answer.addresses;
     m_remoteAddress = answer.addresses.front();
     m_remoteLength = m_remoteAddress.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
     Fire(OnHostResolved);
@@ -299,6 +316,8 @@ void TSocketTransport::Connect()
         Canceled.store(false);
         DrainWake();
     }
+    if (m_stopped.load())
+        Canceled.store(true);
     if (Connected)
         throw ESockError("Already connected");
     if (!ResolveOnce()) {
@@ -308,11 +327,13 @@ void TSocketTransport::Connect()
         if (!handled || !ResolveOnce())
             throw ESockError("Null Remote Address");
     }
-    const auto port = static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort);
-    if (m_remoteAddress.ss_family == AF_INET6)
-        reinterpret_cast<sockaddr_in6*>(&m_remoteAddress)->sin6_port = htons(port);
-    else
-        reinterpret_cast<sockaddr_in*>(&m_remoteAddress)->sin_port = htons(port);
+    const auto port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
+    for (sockaddr_storage& address : m_addresses) {
+        if (address.ss_family == AF_INET6)
+            reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = port;
+        else
+            reinterpret_cast<sockaddr_in*>(&address)->sin_port = port;
+    }
     StartConnect();
 }
 
@@ -335,39 +356,8 @@ void TSocketTransport::StartConnect()
 {
     CloseSocket();
     if (Canceled.load())
-        FailConnect("Connection Canceled");  // kept from an earlier hop
-    m_socket = ::socket(m_remoteAddress.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (m_socket < 0)
-        SocketError(errno);
-    AsyncDone.store(false);
-    LastEventOk = true;
-    int err = 0;
-    if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&m_remoteAddress), m_remoteLength) != 0)
-        err = errno;
-    if (err != 0 && err != EINPROGRESS && err != EINTR) {
-        if (!ImmediateConnectFailure(err))
-            SocketError(err);
-        LastErrorCode = WinsockErrorFromErrno(err);
-        LastEventOk = false;
-        FailConnect("Connection Failed");
-    }
-    TimerOn();
-    const bool ready = err == 0 || WaitFor(m_socket, POLLOUT);
-    TimerOff();
-    if (ready) {
-        socklen_t length = sizeof err;
-        if (::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &err, &length) != 0)
-            err = errno;
-        LastEventOk = err == 0;
-        if (!LastEventOk)
-            LastErrorCode = WinsockErrorFromErrno(err);
-    }
-    if (TimedOut)
-        FailConnect("Connection Timed out");
-    if (Canceled.load())
-        FailConnect("Connection Canceled");
-    if (!LastEventOk)
-        FailConnect("Connection Failed");
+        FailConnect("Connection Canceled");  // kept from an earlier hop, or stopped
+    RaceConnect();
     Connected = true;
     Fire(OnConnect);
 }

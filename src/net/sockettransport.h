@@ -64,7 +64,7 @@ public:
     // --- Settings (set before an operation, on the operating thread) ---
     std::string Host;             // name, dotted IPv4, IPv6 literal (with or without brackets)
     std::int32_t Port = 0;
-    std::int32_t TimeOut = 0;     // ms for each timed step; 0 = no time-out
+    std::int32_t TimeOut = 0;     // ms without a byte that fail a timed step (lookup, connect: in all); 0 = none
     std::int32_t ReportLevel = 0; // highest status level passed to OnStatus
     std::string Proxy;            // empty = direct connection
     std::int32_t ProxyPort = 0;
@@ -112,6 +112,10 @@ public:
     virtual std::string Transaction(const std::string& command);
     virtual void Abort();       // any thread: ends the running wait
     void Cancel();              // any thread: ends the running wait
+    // Any thread: ends the running wait like Abort, and holds: every later
+    // operation fails at its first wait, because Connect no longer clears the
+    // cancel (a stop that lands just before a connect is not lost).
+    void Stop();
 
     // Sends `length` bytes of `data`; length 0 = up to the first zero byte
     // (at most MaxWriteLength). Timed.
@@ -121,12 +125,14 @@ public:
     // One line with its LF (and CR); never consumes past the LF. The empty
     // text when the peer closed (a partial line is dropped) or no connection.
     std::string ReadLn();
-    // Receives until the peer closes (maximum -1) or the text reaches maximum
-    // bytes (it may overshoot by the last block). Timed as a whole.
+    // Receives until the peer closes (maximum -1) or the text holds maximum
+    // bytes; nothing past the maximum is taken from the socket. Timed by
+    // silence: fails when no byte arrived for TimeOut.
     void CaptureString(std::string& text, std::int64_t maximum);
-    // Receives until the peer closes into a new file (an existing one is
-    // overwritten). Timed as a whole. Memory use does not depend on the size.
-    void CaptureFile(const std::string& fileName);
+    // Receives into a new file (an existing one is overwritten) until the peer
+    // closes or, with maximum >= 0, maximum bytes arrived. Timed by silence.
+    // Memory use does not depend on the size.
+    void CaptureFile(const std::string& fileName, std::int64_t maximum = -1);
     void SendFile(const std::string& fileName);  // not timed
     bool DataAvailable();
     std::string SocketErrorText(std::int32_t number);
@@ -144,6 +150,9 @@ protected:
     void TimerOn();
     void TimerOff();
     void TimerTriggered();
+    // Bytes moved: a running time-out counts again from now, so a timed step
+    // fails only after TimeOut without a byte, however long it runs.
+    void Heard();
     // Waits until fd reports one of `events` (true) or Canceled is set (false);
     // fires the time-out when the deadline passes. fd -1 waits for cancel only.
     bool WaitFor(int fd, short events);
@@ -162,6 +171,10 @@ private:
     void CallPump();
     bool ResolveOnce();
     void StartConnect();
+    // Connects to one of m_addresses (connectrace.cpp); the winner becomes
+    // m_socket. Raises like the connect wait.
+    void RaceConnect();
+    void FailRace(int firstError, bool firstFailedAtOnce);  // raises
     bool ImmediateConnectFailure(int err) const;
     void FailConnect(const char* text);
     void DrainWake();
@@ -176,6 +189,8 @@ private:
     bool m_destroying = false;
     sockaddr_storage m_remoteAddress{};
     socklen_t m_remoteLength = 0;
+    std::vector<sockaddr_storage> m_addresses;  // of the last lookup, in the resolver's order
+    std::atomic<bool> m_stopped{false};
     bool m_timerArmed = false;
     std::int32_t m_timerInterval = 0;
     std::chrono::steady_clock::time_point m_deadline{};

@@ -11,11 +11,29 @@ bool keptAsIs(unsigned char c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+constexpr char Hex[] = "0123456789ABCDEF";
+
 }  // namespace
+
+std::string EncodeQueryValue(std::string_view value)
+{
+    std::string encoded;
+    encoded.reserve(value.size());
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (keptAsIs(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            encoded += ch;
+        } else {
+            encoded += '%';
+            encoded += Hex[c >> 4];
+            encoded += Hex[c & 15];
+        }
+    }
+    return encoded;
+}
 
 std::string TUrlEncoder::EncodedString()
 {
-    static constexpr char Hex[] = "0123456789ABCDEF";
     try {
         std::string encoded;
         encoded.reserve(InputString.size() * 3);

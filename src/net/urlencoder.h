@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace vexor::net {
 
@@ -16,5 +17,11 @@ public:
 
     std::string EncodedString();
 };
+
+// A value for the query of a URL: ASCII letters, digits and "-", ".", "_",
+// "~" stay as they are; every other byte (a blank, "&", "=", "+", "%", "#", a
+// control character, a byte above 127) becomes "%XX" (upper case) of that
+// byte itself.
+std::string EncodeQueryValue(std::string_view value);
 
 }  // namespace vexor::net

@@ -3,6 +3,7 @@
 #include "platform/fileops.h"
 #include "sync/cachefiles.h"
 #include "sync/protocol.h"
+#include "sync/proxysettings.h"
 
 #include <algorithm>
 #include <limits>
@@ -18,12 +19,6 @@ TDownloadThread::TDownloadThread(vexor::Constants& shared, SyncHost& host,
     BannerIds.fill(EmptyBannerId);
     HttpClient1.TimeOut = static_cast<std::int32_t>(
         std::clamp<std::chrono::milliseconds::rep>(requestTimeout.count(), 0, std::numeric_limits<std::int32_t>::max()));
-    // A stop that came just before a request began is cleared by the client's
-    // connect; seeing it again here ends the request at its first wait.
-    HttpClient1.OnConnect = [this] {
-        if (!running())
-            HttpClient1.Abort();
-    };
     // A body that never ends would fill the disk until the time-out.
     HttpClient1.OnPacketRecvd = [this] {
         if (HttpClient1.InputFileMode && HttpClient1.BytesReceived > MaxDownloadBytes)
@@ -127,7 +122,9 @@ void TDownloadThread::Shutdown()
         m_stopRequested = true;
     }
     m_changed.notify_all();
-    HttpClient1.Abort();
+    // Not just Abort: a stop that lands between the worker's last check and a
+    // request's connect (which clears an abort) must end that request too.
+    HttpClient1.Stop();
     std::unique_lock lock(m_mutex);
     // Called from inside a step, the worker waits for this very call to
     // return: waiting here would never end.
@@ -205,11 +202,7 @@ void TDownloadThread::runCycle()
 
 void TDownloadThread::applyProxy()
 {
-    const vexor::ProxySettings proxy = m_shared.Proxy();
-    HttpClient1.Proxy = proxy.ProxyName;
-    HttpClient1.ProxyPort = proxy.ProxyPort;
-    HttpClient1.HeaderInfo.UserId = proxy.ProxyUser;
-    HttpClient1.HeaderInfo.Password = proxy.ProxyPass;
+    ApplyProxySettings(HttpClient1, m_shared.Proxy());
 }
 
 void TDownloadThread::languageGroup()
@@ -328,8 +321,8 @@ std::string TDownloadThread::getText(const std::string& url)
 void TDownloadThread::get(const std::string& url)
 {
     HttpClient1.Get(url);
-    // The body is read until the server closes; a connection that drops
-    // before the announced length is a failed request, not a short file.
+    // A connection that drops before the announced length is a failed
+    // request, not a short file.
     if (HttpClient1.ContentLength > 0 && HttpClient1.BytesReceived < HttpClient1.ContentLength)
         throw vexor::Exception("Transfer incomplete");
 }

@@ -41,10 +41,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace vexor::sync {
 
-// Each timed step of a request (connect, send, every read, the whole body).
+// Each timed step of a request fails after this long without a byte (lookup
+// and connect: after this long in all).
 inline constexpr std::chrono::milliseconds DefaultRequestTimeout{30000};
 // Largest body a cycle writes to a file (lists, banner images and pages are
 // a few kilobytes): a longer one ends its request as failed.
@@ -88,6 +90,10 @@ public:
     // The gauge, 0 to 91: 0 before LANGL and VERSION, +7 after the language
     // group, the module group, LCOUNT and each banner slot. Any thread.
     int Progress() const { return m_progress.load(); }
+
+    // Tests: replaces the host name lookup of the thread's requests (see
+    // TSocketTransport::setResolver). Call while Idle().
+    void SetResolver(net::ResolveFunction resolver) { HttpClient1.setResolver(std::move(resolver)); }
 
     // PrepareSync's copy of the main window's state: copies every field below
     // except NewerVersion. `languageName` is the selected language (may be empty).

@@ -1,6 +1,7 @@
 #include "sync/protocol.h"
 
 #include "app/settings.h"
+#include "net/urlencoder.h"
 #include "platform/fileops.h"
 
 #include <charconv>
@@ -11,20 +12,9 @@ namespace vexor::sync {
 
 namespace {
 
-constexpr std::string_view HexDigits = "0123456789ABCDEF";
-
 void appendValue(std::string& url, std::string_view value)
 {
-    for (char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            url += '%';
-            url += HexDigits[byte >> 4];
-            url += HexDigits[byte & 0x0F];
-        } else {
-            url += c;
-        }
-    }
+    url += net::EncodeQueryValue(value);
 }
 
 bool isDigit(char c)

@@ -30,17 +30,18 @@ struct ClientIdentity {
 
 struct QueryKey {
     std::string_view Name;   // without "&" and "="
-    std::string_view Value;  // inserted as it is (see BuildQueryUrl)
+    std::string_view Value;  // percent-encoded (see BuildQueryUrl)
 };
 
 // "http://" + host + ScriptPath + "?A=" action "&MID=1&MCID=" ClientId
 // "&MUID=" UserId, then "&" name "=" value for each extra key, in the given
 // order. `host` is "name[:port]" (a build setting).
 //
-// Values go out unescaped: a blank or a byte above 127 is sent as it is, which
-// is what the vendor's script expects. Only control characters (below 0x20 and
-// 0x7F) are written as %XX, so no value can end the request line or add a
-// header line.
+// Values are percent-encoded (net::EncodeQueryValue): letters, digits and
+// "-._~" stay, so every value the protocol shows (actions, "1", identifiers,
+// counters, "True", "English") goes out unchanged, while a blank becomes "%20"
+// and a byte above 127 "%XX" of that byte: servers such as Apache answer 400
+// to a raw blank in the request line, and no value can end that line.
 std::string BuildQueryUrl(std::string_view host, Action action, const ClientIdentity& who,
                           std::initializer_list<QueryKey> extraKeys = {});
 

@@ -169,11 +169,20 @@ TEST_F(SyncTest, HandsOverTheStateAndTakesBackResultsKeepingCountsOfTheCycle)
 TEST_F(SyncTest, VersionPromptOnlyInACycleThatEndsWithStartUpsOne)
 {
     script.versionAnswer = "1.4";
-    create("StartUps=0\r\n");  // this start makes it 1
+    create("StartUps=0\r\nInstall=1\r\n");  // this start makes it 1
     {
-        ModalResponder responder([](QWidget* box) { testing::clickButton(box, QMessageBox::Ok); });
+        // A close while the prompt is open saves what is current then: the
+        // cycle's hand-back must be complete.
+        std::string whilePrompting;
+        ModalResponder responder([&](QWidget* box) {
+            const Constants& c = program->c;
+            whilePrompting = std::to_string(c.StartUps) + (c.InstallFlag ? " install " : " ") +
+                             std::to_string(c.RotationInterval);
+            testing::clickButton(box, QMessageBox::Ok);
+        });
         ASSERT_NO_FATAL_FAILURE(runCycle());
         EXPECT_TRUE(responder.seen);
+        EXPECT_EQ(whilePrompting, "0 2000");
         EXPECT_EQ(responder.objectName, QStringLiteral("VersionBox"));
         EXPECT_EQ(responder.text.toStdString(), program->context.language().Text("Version"));
     }

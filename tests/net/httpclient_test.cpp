@@ -123,6 +123,27 @@ TEST_F(HttpClientTest, FileModeWritesBodyAndHeaderFiles)
     EXPECT_EQ(m_client.BytesReceived, 200000);
 }
 
+TEST_F(HttpClientTest, BodyEndsAtItsLengthWhileTheConnectionStaysOpen)
+{
+    // A keep-alive peer: the reply, bytes that are not part of it, then silence.
+    for (const std::string body : {"hello", ""}) {
+        Serve([body](ServerConnection& connection, int) {
+            connection.ReadRequest();
+            connection.Send(Reply("200 OK", body) + "EXTRA");
+            connection.WaitForPeerClose();
+        });
+        m_client.TimeOut = 5000;
+        m_client.InputFileMode = false;
+        m_client.Get(BaseUrl() + "/");
+        EXPECT_EQ(m_client.Body, body);
+        m_client.InputFileMode = true;
+        m_client.Body = (m_dir->Path() / "body.bin").string();
+        m_client.Get(BaseUrl() + "/");
+        EXPECT_EQ(ReadFileText(m_dir->Path() / "body.bin"), body);
+        EXPECT_FALSE(m_client.TimedOut);
+    }
+}
+
 TEST_F(HttpClientTest, FileModeLeavesDestinationUntouchedWhenConnectFails)
 {
     const std::uint16_t closedPort = FreePort();

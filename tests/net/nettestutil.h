@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -25,6 +27,25 @@ void WriteFileText(const std::filesystem::path& path, const std::string& text);
 
 // Runs `call` and returns the text of the ESockError it raised ("" if none).
 std::string ErrorOf(const std::function<void()>& call);
+
+// A numeric IPv4 or IPv6 address, port 0, as a resolver answers it.
+sockaddr_storage AddressOf(const std::string& literal);
+
+// A listener on `literal`:`port` (0: any free port) whose backlog is full, so
+// a connect to it neither succeeds nor fails: the packets seem to go nowhere.
+class BlackHole {
+public:
+    explicit BlackHole(const std::string& literal = "127.0.0.1", std::uint16_t port = 0);
+    ~BlackHole();
+    BlackHole(const BlackHole&) = delete;
+    BlackHole& operator=(const BlackHole&) = delete;
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+    std::uint16_t m_port = 0;
+};
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class TempDir {

@@ -1,94 +1,25 @@
 // THttpClient against real peers from the distribution: nginx serving files
-// and a redirect, tinyproxy with Basic credentials in front of it. Both run on
-// loopback with configuration generated in a temporary folder.
+// and a redirect, tinyproxy with Basic credentials in front of it, and Squid,
+// which keeps the client's connection open after a reply with a length. All
+// run on loopback with configuration generated in a temporary folder.
 
 #include "net/httpclient.h"
 
 #include "nettestutil.h"
+#include "peers.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <random>
-#include <thread>
-
-extern char** environ;
 
 namespace vexor::net::testing {
 namespace {
 
 const char* const NginxBinary = "/usr/sbin/nginx";
 const char* const TinyproxyBinary = "/usr/bin/tinyproxy";
-
-bool accepts(std::uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A child process started by the test and ended (SIGTERM, then waited for)
-// when the object goes.
-class PeerProcess {
-public:
-    PeerProcess(std::vector<std::string> args, const std::filesystem::path& log)
-    {
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~PeerProcess()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    PeerProcess(const PeerProcess&) = delete;
-    PeerProcess& operator=(const PeerProcess&) = delete;
-
-    // Waits until the peer accepts connections on `port` (at most 5 s) or exits.
-    bool WaitReady(std::uint16_t port)
-    {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (m_pid > 0 && std::chrono::steady_clock::now() < until) {
-            if (accepts(port))
-                return true;
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 class RealPeersTest : public ::testing::Test {
 protected:
@@ -223,6 +154,32 @@ TEST_F(RealPeersTest, TinyproxyRefusesWrongOrMissingCredentials)
     EXPECT_EQ(m_client.ReplyCode, 407);
     EXPECT_EQ(failures, 2);
     EXPECT_EQ(m_client.Body.find("small file"), std::string::npos);
+}
+
+// Squid answers a reply with a length with "Connection: keep-alive" and holds
+// the connection: the body must end at the length, not at a close.
+TEST_F(RealPeersTest, SquidWithCredentialsKeepsTheConnectionOpen)
+{
+    if (!SquidPeer::Available())
+        GTEST_SKIP() << "squid or htpasswd is missing (Debian packages squid, apache2-utils)";
+    SquidPeer squid(m_dir.Path() / "squid", "vexor", "s3cret pass");
+    ASSERT_TRUE(squid.Ready()) << squid.Diagnostics();
+    m_client.Proxy = "127.0.0.1";
+    m_client.ProxyPort = squid.Port();
+    m_client.HeaderInfo.UserId = "vexor";
+    m_client.HeaderInfo.Password = "s3cret pass";
+    m_client.Get(Url("/small.txt"));
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_EQ(m_client.Body, "small file\n");
+    m_client.InputFileMode = true;
+    m_client.Body = (m_dir.Path() / "big.copy").string();
+    m_client.Get(Url("/big.bin"));
+    EXPECT_TRUE(ReadFileText(m_dir.Path() / "big.copy") == m_big);
+
+    m_client.InputFileMode = false;
+    m_client.HeaderInfo.Password = "wrong";
+    m_client.Get(Url("/small.txt"));
+    EXPECT_EQ(m_client.ReplyCode, 407);
 }
 
 }  // namespace

@@ -15,10 +15,8 @@ TEST(RepairRequestLineTest, MakesThreePartsOrLeavesTheLineAlone)
         { "GET /cgi-bin/script/vexor_parser.pl?A=VERSION&MID=1 HTTP/1.0",
             "GET /cgi-bin/script/vexor_parser.pl?A=VERSION&MID=1 HTTP/1.0" },
         { "GET / HTTP/1.1", "GET / HTTP/1.1" },
-        // Unescaped blanks in the query.
-        { "GET /x?A=LANGL&L=Deutsch Schweiz&STARTUP=2 HTTP/1.0", "GET /x?A=LANGL&L=Deutsch%20Schweiz&STARTUP=2 HTTP/1.0" },
-        { "GET /x?L=a  b  HTTP/1.0", "GET /x?L=a%20%20b%20 HTTP/1.0" },
-        { "GET /x?L=  HTTP/1.0", "GET /x?L=%20 HTTP/1.0" },
+        // Raw blanks are left for the parser to refuse, as real servers do.
+        { "GET /x?A=LANGL&L=Deutsch Schweiz&STARTUP=2 HTTP/1.0", "GET /x?A=LANGL&L=Deutsch Schweiz&STARTUP=2 HTTP/1.0" },
         { "GET /x?L= HTTP/1.0", "GET /x?L= HTTP/1.0" },
         // Proxy requests carry the whole URL.
         { "GET http://127.0.0.1:8431/cgi-bin/script/vexor_parser.pl?A=MODL HTTP/1.0",
@@ -26,7 +24,7 @@ TEST(RepairRequestLineTest, MakesThreePartsOrLeavesTheLineAlone)
         { "GET HTTP://vendor.example/faq HTTP/1.0", "GET /faq HTTP/1.0" },
         { "GET http://vendor.example HTTP/1.0", "GET / HTTP/1.0" },
         { "GET http://vendor.example?A=VERSION HTTP/1.0", "GET /?A=VERSION HTTP/1.0" },
-        { "GET http://h/x?L=a b HTTP/1.0", "GET /x?L=a%20b HTTP/1.0" },
+        { "GET http://h/x?L=a%20b HTTP/1.0", "GET /x?L=a%20b HTTP/1.0" },
         // Lines the parser must go on rejecting.
         { "", "" },
         { "GET", "GET" },

@@ -1,11 +1,13 @@
 #include "sync/downloadthread.h"
 
 #include "fakevendor.h"
+#include "nettestutil.h"
 #include "programfolder.h"
 #include "sync/protocol.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <future>
 #include <memory>
@@ -459,6 +461,57 @@ TEST_F(DownloadCycle, ShutdownWhileFinishSyncWaitsDoesNotDeadlock)
     thread->Shutdown();
     EXPECT_EQ(host.finishes(), 1);
     EXPECT_EQ(vendor.actions().size(), 24u);
+}
+
+// The close comes while the request waits for its lookup, its connect, the
+// answer or the rest of a body: the request ends at once, not at its time-out.
+TEST_F(DownloadCycle, ShutdownEndsTheRequestInEveryWait)
+{
+    net::testing::BlackHole blackHole;
+    auto bodyStarted = std::make_shared<std::atomic<bool>>(false);
+    net::testing::LoopbackServer bodyServer([bodyStarted](net::testing::ServerConnection& connection, int) {
+        connection.ReadRequest();
+        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npart");
+        bodyStarted->store(true);
+        connection.WaitForPeerClose();
+    });
+    auto asked = std::make_shared<std::atomic<bool>>(false);
+    auto lookupAnswers = std::make_shared<std::atomic<bool>>(false);
+    const struct {
+        const char* wait;
+        std::string host;
+        std::function<bool()> reached;
+    } rows[] = {
+        {"lookup", "vendor.test:80", [&] { return asked->load(); }},
+        {"connect", "vendor.test:" + std::to_string(blackHole.Port()), [&] { return asked->load(); }},
+        {"answer", vendor.host(), [&] { return vendor.waitStalled(0ms); }},
+        {"body", "127.0.0.1:" + std::to_string(bodyServer.Port()), [&] { return bodyStarted->load(); }},
+    };
+    vendor.stallOn("LANGL");
+    for (const auto& row : rows) {
+        asked->store(false);
+        lookupAnswers->store(std::string(row.wait) == "connect");
+        shared.ServerHost = row.host;
+        start(60s);
+        thread->SetResolver([asked, lookupAnswers](const std::string&) {
+            asked->store(true);
+            while (!lookupAnswers->load())
+                std::this_thread::sleep_for(1ms);  // a lookup that hangs until the test ends
+            return net::LookupAnswer{0, {net::testing::AddressOf("127.0.0.1")}};
+        });
+        const int prepared = host.prepares();
+        ASSERT_TRUE(thread->TryConnect());
+        ASSERT_TRUE(host.serveUntil([&] { return host.prepares() > prepared; })) << row.wait;
+        for (int turn = 0; turn < 10000 && !row.reached(); ++turn)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(row.reached()) << row.wait;
+        const auto stopAt = std::chrono::steady_clock::now();
+        thread->Shutdown();
+        EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 10s) << row.wait;
+        EXPECT_EQ(host.finishes(), 0) << row.wait;
+    }
+    lookupAnswers->store(true);
+    vendor.release();
 }
 
 TEST_F(DownloadCycle, IdleThreadTouchesNothingAfterShutdown)
