@@ -14,6 +14,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace vexor::net::testing {
 
@@ -25,6 +28,30 @@ void WriteFileText(const std::filesystem::path& path, const std::string& text);
 
 // Runs `call` and returns the text of the ESockError it raised ("" if none).
 std::string ErrorOf(const std::function<void()>& call);
+
+// A peer program started by a test (nginx, tinyproxy, openssl s_server),
+// output to `log`; ended with SIGTERM and waited for when the object goes.
+class PeerProcess {
+public:
+    PeerProcess(std::vector<std::string> args, const std::filesystem::path& log);
+    ~PeerProcess();
+    PeerProcess(const PeerProcess&) = delete;
+    PeerProcess& operator=(const PeerProcess&) = delete;
+
+    // Waits until the peer accepts connections on `port` (at most 5 s) or exits.
+    bool WaitReady(std::uint16_t port);
+
+private:
+    pid_t m_pid = -1;
+};
+
+// An nginx configuration for a run as a normal user: pid, logs and temporary
+// folders in `dir`, the given server blocks inside "http".
+std::string NginxConfig(const std::filesystem::path& dir, const std::string& servers);
+
+// tinyproxy on 127.0.0.1:`port` asking for the Basic credentials
+// vexor / s3cret-pass, its files in `dir`; nullptr when it did not come up.
+std::unique_ptr<PeerProcess> StartTinyproxy(const std::filesystem::path& dir, std::uint16_t port);
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class TempDir {

@@ -6,13 +6,6 @@
 
 #include "nettestutil.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,75 +13,12 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
-#include <thread>
-
-extern char** environ;
 
 namespace vexor::net::testing {
 namespace {
 
 const char* const NginxBinary = "/usr/sbin/nginx";
 const char* const TinyproxyBinary = "/usr/bin/tinyproxy";
-
-bool accepts(std::uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A child process started by the test and ended (SIGTERM, then waited for)
-// when the object goes.
-class PeerProcess {
-public:
-    PeerProcess(std::vector<std::string> args, const std::filesystem::path& log)
-    {
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~PeerProcess()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    PeerProcess(const PeerProcess&) = delete;
-    PeerProcess& operator=(const PeerProcess&) = delete;
-
-    // Waits until the peer accepts connections on `port` (at most 5 s) or exits.
-    bool WaitReady(std::uint16_t port)
-    {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (m_pid > 0 && std::chrono::steady_clock::now() < until) {
-            if (accepts(port))
-                return true;
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 class RealPeersTest : public ::testing::Test {
 protected:
@@ -107,17 +37,11 @@ protected:
         m_nginxPort = FreePort();
         const std::string d = dir.string();
         WriteFileText(dir / "nginx.conf",
-                      "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\n"
-                      "error_log " + d + "/nginx-error.log;\nevents { worker_connections 64; }\nhttp {\n"
-                      "  access_log " + d + "/nginx-access.log;\n"
-                      "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
-                      "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
-                      "  scgi_temp_path " + d + "/scgi;\n"
-                      "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
-                      "    root " + d + "/www;\n"
-                      "    location = /old { return 302 /small.txt; }\n"
-                      "    location = /relative { absolute_redirect off; return 301 /small.txt; }\n"
-                      "  }\n}\n");
+                      NginxConfig(dir, "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
+                                       "    root " + d + "/www;\n"
+                                       "    location = /old { return 302 /small.txt; }\n"
+                                       "    location = /relative { absolute_redirect off; return 301 /small.txt; }\n"
+                                       "  }\n"));
         m_nginx = std::make_unique<PeerProcess>(
             std::vector<std::string>{NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
         ASSERT_TRUE(m_nginx->WaitReady(m_nginxPort)) << ReadFileText(dir / "nginx.out")
@@ -125,19 +49,13 @@ protected:
         m_client.TimeOut = 5000;
     }
 
-    void StartTinyproxy()
+    void UseTinyproxy()
     {
         if (::access(TinyproxyBinary, X_OK) != 0)
             GTEST_SKIP() << TinyproxyBinary << " is missing (Debian package tinyproxy)";
         m_proxyPort = FreePort();
-        const std::string d = m_dir.Path().string();
-        WriteFileText(m_dir.Path() / "tinyproxy.conf",
-                      "Port " + std::to_string(m_proxyPort) + "\nListen 127.0.0.1\nTimeout 10\nMaxClients 10\n"
-                      "BasicAuth vexor s3cret-pass\nPidFile \"" + d + "/tinyproxy.pid\"\n"
-                      "LogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n");
-        m_proxy = std::make_unique<PeerProcess>(
-            std::vector<std::string>{TinyproxyBinary, "-d", "-c", d + "/tinyproxy.conf"}, m_dir.Path() / "tinyproxy.out");
-        ASSERT_TRUE(m_proxy->WaitReady(m_proxyPort)) << ReadFileText(m_dir.Path() / "tinyproxy.out");
+        m_proxy = StartTinyproxy(m_dir.Path(), m_proxyPort);
+        ASSERT_TRUE(m_proxy) << ReadFileText(m_dir.Path() / "tinyproxy.out");
         m_client.Proxy = "127.0.0.1";
         m_client.ProxyPort = m_proxyPort;
     }
@@ -197,7 +115,7 @@ TEST_F(RealPeersTest, NginxRedirectsAreFollowed)
 
 TEST_F(RealPeersTest, TinyproxyPassesAGetWithTheRightCredentials)
 {
-    StartTinyproxy();
+    UseTinyproxy();
     if (IsSkipped() || HasFatalFailure())
         return;
     m_client.HeaderInfo.UserId = "vexor";
@@ -209,7 +127,7 @@ TEST_F(RealPeersTest, TinyproxyPassesAGetWithTheRightCredentials)
 
 TEST_F(RealPeersTest, TinyproxyRefusesWrongOrMissingCredentials)
 {
-    StartTinyproxy();
+    UseTinyproxy();
     if (IsSkipped() || HasFatalFailure())
         return;
     int failures = 0;
