@@ -1,6 +1,7 @@
 #include "app/aboutbox.h"
 
 #include "platform/shellopen.h"
+#include "sync/protocol.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -72,7 +73,7 @@ TForm_About::~TForm_About() = default;
 
 QString TForm_About::WebAddress() const
 {
-    return QStringLiteral("http://") + QString::fromStdString(m_app.c.WebHost);
+    return QString::fromStdString(sync::HostUrl(m_app.c.WebHost));
 }
 
 void TForm_About::ShowBox()

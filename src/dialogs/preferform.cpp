@@ -4,6 +4,7 @@
 #include "dialogs/downloadlanguageform.h"
 #include "platform/exception.h"
 #include "platform/shellopen.h"
+#include "sync/protocol.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -355,7 +356,7 @@ void TPreferForm::Button2Click()
 
 void TPreferForm::SpeedButton1Click()
 {
-    platform::openUrl("http://" + m_app.c.WebHost + "/faq");
+    platform::openUrl(sync::HostUrl(m_app.c.WebHost) + "/faq");
 }
 
 }  // namespace vexor
