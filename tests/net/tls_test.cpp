@@ -118,7 +118,7 @@ TEST_F(TlsTest, RefusedCertificatesAndOldProtocolsWriteNothing)
         {"untrusted", "127.0.0.1", "Certificate verify failed: unable to get local issuer certificate (127.0.0.1)",
          ErrTlsCertificate},
         {"selfsigned", "127.0.0.1", "Certificate verify failed: self-signed certificate (127.0.0.1)", ErrTlsCertificate},
-        {"tls10", "127.0.0.1", "TLS handshake failed: ", ErrTlsHandshake},
+        {"tls10", "127.0.0.1", "TLS handshake failed: tlsv1 alert protocol version (127.0.0.1)", ErrTlsHandshake},
     };
     const auto target = m_dir.Path() / "never.bin";
     m_client.InputFileMode = true;
