@@ -30,11 +30,11 @@ SSL_CTX* newClientContext()
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     // An HTTP/1.0 body ends when the server closes, and many servers close
-    // without the closing alert; the missing alert is no error here, as the
-    // missing Content-Length is none over plain HTTP.
+    // without the closing alert: a close without it ends the stream like the
+    // alert, as a close ends a plain HTTP body.
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_COMPRESSION);
-    // Writes behave like send(): a part may go out, the rest follows later
-    // from the same (not necessarily the same address of the) buffer.
+    // Writes behave like send(): part of a buffer may go out, and the rest
+    // is offered again later, not necessarily from the same address.
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     // Whole blocks from the socket instead of a header and a body per record.
     SSL_CTX_set_read_ahead(ctx, 1);
