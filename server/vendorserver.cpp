@@ -82,11 +82,12 @@ void BasicVendorServer<Base>::setUp()
     });
     // Answers the library makes itself (a request line it cannot parse, one
     // that is too long) get a short text like every other error.
-    this->set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+    using Server = httplib::Server;
+    this->set_error_handler(Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
+            return Server::HandlerResponse::Unhandled;
         res.set_content(std::string(reasonText(res.status)) + "\n", "text/plain");
-        return httplib::Server::HandlerResponse::Handled;
+        return Server::HandlerResponse::Handled;
     }));
     this->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         res.status = 500;
@@ -110,7 +111,8 @@ int BasicVendorServer<Base>::bind(const std::string& address, int port)
 }
 
 template <class Base>
-httplib::Server::HandlerResponse BasicVendorServer<Base>::dispatch(const httplib::Request& req, httplib::Response& res)
+httplib::Server::HandlerResponse BasicVendorServer<Base>::dispatch(
+    const httplib::Request& req, httplib::Response& res)
 {
     const bool isScript = req.path == ScriptPath;
     LogEntry entry { std::chrono::system_clock::now(), req.remote_addr, req.method, req.path,

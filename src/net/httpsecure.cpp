@@ -22,9 +22,10 @@ void THttpClient::OpenTunnel()
 {
     const std::string target = Host + ":" + std::to_string(Port);
     std::string request = "CONNECT " + target + " HTTP/1.0\r\nHost: " + target + "\r\n";
-    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
-        request += "Proxy-Authorization: Basic " + TUUProcessor::Base64(HeaderInfo.UserId + ":" + HeaderInfo.Password)
-            + "\r\n";
+    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()) {
+        const std::string credentials = HeaderInfo.UserId + ":" + HeaderInfo.Password;
+        request += "Proxy-Authorization: Basic " + TUUProcessor::Base64(credentials) + "\r\n";
+    }
     Write(request + "\r\n");
     const std::string status = ReadLn();
     ReplyCode = http::StatusCodeOf(status);

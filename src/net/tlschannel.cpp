@@ -123,7 +123,8 @@ std::string unbracketed(const std::string& name)
 bool ipLiteral(const std::string& name)
 {
     unsigned char address[16];
-    return ::inet_pton(AF_INET, name.c_str(), address) == 1 || ::inet_pton(AF_INET6, name.c_str(), address) == 1;
+    return ::inet_pton(AF_INET, name.c_str(), address) == 1
+        || ::inet_pton(AF_INET6, name.c_str(), address) == 1;
 }
 
 // The reason OpenSSL queued last ("unsupported protocol", "tlsv1 alert
@@ -155,7 +156,8 @@ TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracket
         ok = ok && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), m_name.c_str()) == 1;
     } else {
         SSL_set_hostflags(m_ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        ok = ok && SSL_set_tlsext_host_name(m_ssl, m_name.c_str()) == 1 && SSL_set1_host(m_ssl, m_name.c_str()) == 1;
+        ok = ok && SSL_set_tlsext_host_name(m_ssl, m_name.c_str()) == 1
+            && SSL_set1_host(m_ssl, m_name.c_str()) == 1;
     }
     if (!ok) {
         SSL_free(m_ssl);

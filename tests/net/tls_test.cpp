@@ -32,8 +32,8 @@ protected:
             GTEST_SKIP() << NginxBinary << " is missing (Debian package nginx-light)";
         const auto& dir = m_dir.Path();
         const std::string d = dir.string();
-        ASSERT_EQ(std::system((std::string(VEXOR_SOURCE_DIR) + "/tests/net/make-tls-certs " + d + " > " + d + "/certs.log 2>&1").c_str()), 0)
-            << ReadFileText(dir / "certs.log");
+        const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + d + " > " + d + "/certs.log 2>&1";
+        ASSERT_EQ(std::system(make.c_str()), 0) << ReadFileText(dir / "certs.log");
         std::filesystem::create_directories(dir / "www");
         WriteFileText(dir / "www" / "small.txt", "small file\n");
         std::mt19937 random(11);
@@ -51,7 +51,8 @@ protected:
             servers += "  server {\n    listen 127.0.0.1:" + std::to_string(port)
                 + (cert == "plain" ? ";\n" : " ssl;\n    ssl_certificate " + d + "/" + cert + ".pem;\n"
                                              "    ssl_certificate_key " + d + "/" + cert + ".key;\n")
-                + (cert == "good" && name != cert ? "    ssl_protocols TLSv1;\n    ssl_ciphers DEFAULT:@SECLEVEL=0;\n" : "")
+                + (name == std::string("tls10") ? "    ssl_protocols TLSv1;\n    ssl_ciphers DEFAULT:@SECLEVEL=0;\n"
+                                                : "")
                 + "    root " + d + "/www;\n"
                   "    location = /tohttps { return 301 " + Url("good", "/small.txt") + "; }\n"
                   "    location = /tohttp { return 302 " + Url("plain", "/small.txt") + "; }\n  }\n";

@@ -94,7 +94,7 @@ TEST_F(VendorServerCycle, WholeCycleOverTls)
 {
     const std::string certs = server.path() + "certs";
     std::filesystem::create_directories(certs);
-    const std::string make = VEXOR_SOURCE_DIR "/tests/net/make-tls-certs " + certs + " > /dev/null 2>&1";
+    const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + certs + " > /dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0);
     scheme = "https://";
     startServer({lineUpText(FirstIds, 5000)}, {"--cert", certs + "/good.pem", "--key", certs + "/good.key"});
