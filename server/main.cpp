@@ -73,7 +73,7 @@ std::string hostForDisplay(const std::string& address)
 // listening to begin, then stops it.
 class SignalWatcher {
 public:
-    explicit SignalWatcher(VendorServer& server)
+    explicit SignalWatcher(httplib::Server& server)
         : m_server(server)
     {
         sigemptyset(&m_signals);
@@ -109,7 +109,7 @@ private:
             m_server.stop();
     }
 
-    VendorServer& m_server;
+    httplib::Server& m_server;
     sigset_t m_signals {};
     std::mutex m_mutex;
     std::condition_variable m_ended;
@@ -123,8 +123,10 @@ int fail(const std::string& message)
     return ExitFailure;
 }
 
-int serve(VendorServer& server, const ServerOptions& options)
+template <class Server>
+int serve(Server& server, const ServerOptions& options)
 {
+    SignalWatcher watcher(server);
     const auto shownAddress = hostForDisplay(options.listenAddress);
     const int port = server.bind(options.listenAddress, options.port);
     if (port == 0)
@@ -153,8 +155,13 @@ int run(const ServerOptions& options)
         return fail(error);
     LineupRotation rotation(std::move(load.lineups), options.rotateEvery);
     VendorScript script(content, rotation, options.versionAnswer);
-    VendorServer server(script, *log);
-    SignalWatcher watcher(server);
+    if (options.certFile.empty()) {
+        VendorServer server(script, *log);
+        return serve(server, options);
+    }
+    TlsVendorServer server(script, *log, options.certFile.c_str(), options.keyFile.c_str());
+    if (!server.is_valid())
+        return fail("cannot load the certificate " + options.certFile + " or its key " + options.keyFile);
     return serve(server, options);
 }
 

@@ -68,6 +68,20 @@ const std::map<std::string, Setter>& setters()
                 o.portFile = v;
                 return std::nullopt;
             } },
+        { "--cert",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                if (v.empty())
+                    return "a file name is needed";
+                o.certFile = v;
+                return std::nullopt;
+            } },
+        { "--key",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                if (v.empty())
+                    return "a file name is needed";
+                o.keyFile = v;
+                return std::nullopt;
+            } },
         { "--version-answer",
             [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
                 o.versionAnswer = v;
@@ -101,6 +115,8 @@ OptionsParse parseOptions(const std::vector<std::string>& args)
         if (const auto problem = setter->second(options, value))
             return { std::nullopt, false, name + ": " + *problem };
     }
+    if (options.certFile.empty() != options.keyFile.empty())
+        return { std::nullopt, false, "--cert and --key go together" };
     return { options, false, {} };
 }
 
@@ -118,6 +134,8 @@ std::string usageText()
            "                         requests (default 0: always the first)\n"
            "  --port-file FILE       write the port to FILE once listening\n"
            "  --version-answer TEXT  answer VERSION with TEXT instead of the content's version.txt\n"
+           "  --cert FILE            serve https (TLS 1.2 and newer): the certificate chain (PEM)\n"
+           "  --key FILE             and its private key (PEM); both or neither\n"
            "  --help                 show this text\n"
            "\n"
            "Once listening it prints \"listening on ADDR:PORT\". SIGINT or SIGTERM stop it.\n";

@@ -17,6 +17,8 @@ struct ServerOptions {
     std::uint64_t rotateEvery = 0;     // LCOUNT answers per line-up; 0: no rotation
     std::string portFile;              // empty: none
     std::optional<std::string> versionAnswer;
+    std::string certFile;              // with keyFile: serve TLS; empty: plain HTTP
+    std::string keyFile;
 };
 
 struct OptionsParse {

@@ -3,6 +3,7 @@
 #include "socketstream.h"
 
 #include <poll.h>
+#include <type_traits>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,48 +62,57 @@ void setAnswer(httplib::Response& res, Answer answer)
 
 } // namespace
 
-VendorServer::VendorServer(VendorScript& script, RequestLog& log)
-    : m_script(script)
-    , m_log(log)
+template <class Base>
+void BasicVendorServer<Base>::setUp()
 {
+    // One request per connection, answered with "Connection: close".
+    this->set_keep_alive_max_count(1);
+    if constexpr (std::is_same_v<Base, httplib::SSLServer>) {
+        if (this->is_valid())
+            SSL_CTX_set_min_proto_version(this->ssl_context(), TLS1_2_VERSION);
+    }
     // The library's default also sets SO_REUSEPORT, which would let a second
     // server start on a port that is already taken; keep only SO_REUSEADDR.
-    set_socket_options([](::socket_t sock) {
+    this->set_socket_options([](::socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    this->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         return dispatch(req, res);
     });
     // Answers the library makes itself (a request line it cannot parse, one
     // that is too long) get a short text like every other error.
-    set_error_handler(HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+    using Server = httplib::Server;
+    this->set_error_handler(Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty())
-            return HandlerResponse::Unhandled;
+            return Server::HandlerResponse::Unhandled;
         res.set_content(std::string(reasonText(res.status)) + "\n", "text/plain");
-        return HandlerResponse::Handled;
+        return Server::HandlerResponse::Handled;
     }));
-    set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    this->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
         res.status = 500;
         res.set_content("internal error\n", "text/plain");
     });
 }
 
-int VendorServer::bind(const std::string& address, int port)
+template <class Base>
+int BasicVendorServer<Base>::bind(const std::string& address, int port)
 {
     if (port == 0)
-        port = bind_to_any_port(address);
-    else if (!bind_to_port(address, port))
+        port = this->bind_to_any_port(address);
+    else if (!this->bind_to_port(address, port))
         port = 0;
     if (port <= 0)
         return 0;
     // The library listens with a backlog of five; a burst of clients would see
     // their connections dropped and retried a second later.
-    ::listen(svr_sock_, SOMAXCONN);
+    ::listen(this->svr_sock_, SOMAXCONN);
     return port;
 }
 
-httplib::Server::HandlerResponse VendorServer::dispatch(const httplib::Request& req, httplib::Response& res)
+template <class Base>
+httplib::Server::HandlerResponse BasicVendorServer<Base>::dispatch(
+    const httplib::Request& req, httplib::Response& res)
 {
     const bool isScript = req.path == ScriptPath;
     LogEntry entry { std::chrono::system_clock::now(), req.remote_addr, req.method, req.path,
@@ -115,8 +125,11 @@ httplib::Server::HandlerResponse VendorServer::dispatch(const httplib::Request& 
         setAnswer(res, m_script.answerQuery(entry.pairs));
     else
         setAnswer(res, m_script.answerPage(req.path));
-    return HandlerResponse::Handled;
+    return httplib::Server::HandlerResponse::Handled;
 }
+
+template class BasicVendorServer<httplib::Server>;
+template class BasicVendorServer<httplib::SSLServer>;
 
 bool VendorServer::process_and_close_socket(::socket_t sock)
 {

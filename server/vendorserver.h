@@ -5,6 +5,8 @@
 
 #include <httplib.h>
 
+#include <utility>
+
 namespace vexor::server {
 
 // The HTTP side of the stand-in server: every request is logged, then
@@ -13,21 +15,48 @@ namespace vexor::server {
 // the server closes, and it opens a new connection per request anyway.
 //
 // Bind with bind(), then serve with the inherited listen_after_bind; stop()
-// ends listen_after_bind from any thread.
-class VendorServer : public httplib::Server {
+// ends listen_after_bind from any thread. Base is httplib::Server (plain
+// HTTP, VendorServer) or httplib::SSLServer (https, TlsVendorServer).
+template <class Base>
+class BasicVendorServer : public Base {
 public:
-    VendorServer(VendorScript& script, RequestLog& log);
+    template <class... BaseArgs>
+    BasicVendorServer(VendorScript& script, RequestLog& log, BaseArgs&&... baseArgs)
+        : Base(std::forward<BaseArgs>(baseArgs)...)
+        , m_script(script)
+        , m_log(log)
+    {
+        setUp();
+    }
 
     // Binds `address` and `port` (0: any free port) and starts listening;
     // the port, or 0 when the address cannot be bound.
     int bind(const std::string& address, int port);
 
 private:
-    HandlerResponse dispatch(const httplib::Request& req, httplib::Response& res);
-    bool process_and_close_socket(::socket_t sock) override;
+    void setUp();
+    httplib::Server::HandlerResponse dispatch(const httplib::Request& req, httplib::Response& res);
 
     VendorScript& m_script;
     RequestLog& m_log;
 };
+
+// Plain HTTP. It reads the request line itself (RepairingSocketStream), so
+// that the client's unescaped blanks and a proxy's absolute URL are served.
+class VendorServer : public BasicVendorServer<httplib::Server> {
+public:
+    using BasicVendorServer::BasicVendorServer;
+
+private:
+    bool process_and_close_socket(::socket_t sock) override;
+};
+
+// https (TLS 1.2 and newer) with cpp-httplib's TLS server, constructed with
+// the certificate chain and key files; is_valid() is false when they did not
+// load. Requests reach the parser as they came.
+using TlsVendorServer = BasicVendorServer<httplib::SSLServer>;
+
+extern template class BasicVendorServer<httplib::Server>;
+extern template class BasicVendorServer<httplib::SSLServer>;
 
 } // namespace vexor::server

@@ -7,6 +7,7 @@
 
 #include "net/httpclient.h"
 
+#include <openssl/ssl.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -47,6 +48,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: fetch memory <url> | fetch file <url> <path>\n");
         return 2;
     }
+    // curl's time_total begins after curl_global_init, which starts OpenSSL
+    // (configuration file, providers); the clock here begins after the same.
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_CONFIG, nullptr);
     vexor::net::THttpClient client;
     client.InputFileMode = mode == "file";
     if (client.InputFileMode)

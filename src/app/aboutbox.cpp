@@ -2,6 +2,7 @@
 
 #include "app/uitext.h"
 #include "platform/shellopen.h"
+#include "sync/protocol.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -72,7 +73,7 @@ TForm_About::~TForm_About() = default;
 
 QString TForm_About::WebAddress() const
 {
-    return QStringLiteral("http://") + ui::ShowText(m_app.c.WebHost);
+    return ui::ShowText(sync::HostUrl(m_app.c.WebHost));
 }
 
 void TForm_About::ShowBox()

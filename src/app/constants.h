@@ -54,7 +54,8 @@ public:
     std::array<std::int32_t, BannerSlotCount> BannerCounts{};
     std::int32_t RotationInterval = 10000;  // milliseconds
 
-    // Where the vendor's query script and web pages live ("host[:port]").
+    // Where the vendor's query script and web pages live ("host[:port]",
+    // "https://host[:port]" for TLS).
     std::string ServerHost;
     std::string WebHost;
 

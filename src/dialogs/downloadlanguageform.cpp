@@ -260,7 +260,7 @@ void TDownloadLanguageForm::reject()
 
 void TDownloadLanguageForm::SpeedButton1Click()
 {
-    platform::openUrl("http://" + m_app.c.WebHost + "/faq/index.htm");
+    platform::openUrl(sync::HostUrl(m_app.c.WebHost) + "/faq/index.htm");
 }
 
 }  // namespace vexor

@@ -5,6 +5,7 @@
 #include "platform/asciicase.h"
 #include "platform/exception.h"
 #include "platform/shellopen.h"
+#include "sync/protocol.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -392,7 +393,7 @@ void TPreferForm::reject()
 
 void TPreferForm::SpeedButton1Click()
 {
-    platform::openUrl("http://" + m_app.c.WebHost + "/faq");
+    platform::openUrl(sync::HostUrl(m_app.c.WebHost) + "/faq");
 }
 
 }  // namespace vexor

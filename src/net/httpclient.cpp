@@ -148,9 +148,12 @@ void THttpClient::RunRequest()
         try {
             Connect();
             m_keepCancel = false;
+            if (m_secure)
+                SecureConnection();
             SendRequest();
             ReplyCode = 0;
             ReadHeader();
+            RefuseInsecureRedirect(hops);
             ReceiveBody();
             if (ReplyCode < 299) {
                 if (OnSuccess)
@@ -195,7 +198,7 @@ bool THttpClient::RedirectWanted(int status) const
 
 void THttpClient::FollowRedirect()
 {
-    Url = http::ResolveLocation(RedirectLocation, Host, Port, RequestPath);
+    Url = http::ResolveLocation(RedirectLocation, Host, Port, RequestPath, m_secure);
     // "See other": the answer is fetched, not the data sent again.
     if (ReplyCode == 303 && Command != CmdType::Get && Command != CmdType::Head)
         Command = CmdType::Get;

@@ -3,6 +3,9 @@
 // THttpClient: an HTTP/1.0 client, one TCP connection per request. The body
 // ends at the reply's Content-Length (bytes past it are ignored) or, without
 // one, when the server closes; the connection is closed after it.
+// "https://" URLs (port 443 by default) speak TLS (TSocketTransport::StartTls)
+// to the URL's host; through a proxy they go through a CONNECT tunnel, with
+// the proxy credentials on the CONNECT.
 //
 // Get(url) blocks the calling thread until the transaction has ended. On
 // return ReplyCode holds the status code, Header the status and header lines
@@ -12,14 +15,16 @@
 // read). A status of 400 or above does not raise: OnFailure fires.
 //
 // Raises:
-//   vexor::Exception  URL errors before any connection ("Empty URL",
-//                     "HTTP Secure Socket is not supported", a bad port,
-//                     "Request line longer than 8192 bytes", ...);
+//   vexor::Exception  URL errors before any connection ("Empty URL", a bad
+//                     port, "Request line longer than 8192 bytes", ...);
 //   ESockError        transport failures with the texts of TSocketTransport
 //                     ("Null Remote Address", "Connection Failed", ...), a
 //                     reply that breaks the limits (a line over 65536 bytes,
 //                     more than 100 header lines, a body in memory over
-//                     MaxCaptureBytes), a file that cannot be created;
+//                     MaxCaptureBytes), a file that cannot be created, a
+//                     failed TLS handshake or certificate check, a proxy
+//                     that refuses the tunnel, a redirect from https to a
+//                     plain URL (refused before its body is read);
 //   EAbortError       Abort/Cancel/time-out during a send or a read.
 // The connection is closed before any of these leaves the call.
 //
@@ -112,6 +117,13 @@ private:
     std::int64_t BodyLimit() const;
     void FollowRedirect();
     bool RedirectWanted(int status) const;
+    // https: the tunnel through a proxy, then the TLS handshake.
+    void SecureConnection();
+    void OpenTunnel();
+    void RefuseInsecureRedirect(int hops);
+    // A proxy that gets the whole URL (plain http); https goes through a tunnel.
+    bool Forwarding() const { return !Proxy.empty() && !m_secure; }
+    bool m_secure = false;
     void NoteHeaderLine(const std::string& line);
     bool m_locationInReply = false;
     bool m_lengthAnnounced = false;  // the reply has a Content-Length line

@@ -110,14 +110,15 @@ std::int32_t PortOf(const std::string& text)
 }
 
 std::string ResolveLocation(const std::string& location, const std::string& host, std::int32_t port,
-                            const std::string& requestPath)
+                            const std::string& requestPath, bool secure)
 {
     if (hasScheme(location))
         return location;
+    const std::string scheme = secure ? "https:" : "http:";
     if (location.rfind("//", 0) == 0)
-        return "http:" + location;
-    std::string origin = "http://" + host;
-    if (port != 80)
+        return scheme + location;
+    std::string origin = scheme + "//" + host;
+    if (port != (secure ? 443 : 80))
         origin += ":" + std::to_string(port);
     if (!location.empty() && location.front() == '/')
         return origin + location;

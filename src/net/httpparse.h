@@ -29,9 +29,10 @@ std::int64_t ContentLengthOf(std::string_view upperLine);
 std::int32_t PortOf(const std::string& text);
 
 // Resolves a Location value against the URL of the request that got it:
-// absolute ("scheme://...") as is, "//host/..." with "http:", "/path" on the
-// same host and port, anything else relative to the request path's folder.
+// absolute ("scheme://...") as is, "//host/..." with the request's scheme,
+// "/path" on the same scheme, host and port, anything else relative to the
+// request path's folder. `secure`: the request went over https.
 std::string ResolveLocation(const std::string& location, const std::string& host, std::int32_t port,
-                            const std::string& requestPath);
+                            const std::string& requestPath, bool secure = false);
 
 }  // namespace vexor::net::http

@@ -95,9 +95,10 @@ void THttpClient::ParseUrl()
         RequestPath = first == std::string::npos ? std::string() : Url.substr(first);
     if (const auto colon = Url.find(':'); colon != std::string::npos) {
         const std::string scheme = lowerAscii(Url.substr(0, colon));
-        if (scheme == "https")
-            throw vexor::Exception("HTTP Secure Socket is not supported");
-        Port = scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : 80;
+        m_secure = scheme == "https";
+        Port = m_secure ? 443 : scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : 80;
+    } else {
+        m_secure = false;
     }
     std::string hostPart;
     if (schemeForm) {
@@ -121,12 +122,12 @@ void THttpClient::BuildHeader()
     const Method& method = methodOf(Command);
     RequestHeader.Clear();
     if (Command != CmdType::RawRequest) {
-        std::string line = std::string(method.text) + (Proxy.empty() ? RequestPath : Url) + " HTTP/1.0";
+        std::string line = std::string(method.text) + (Forwarding() ? Url : RequestPath) + " HTTP/1.0";
         if (line.size() > MaxRequestLine)
             throw vexor::Exception("Request line longer than 8192 bytes");
         RequestHeader.Add(line);
     }
-    if (!Proxy.empty()) {
+    if (Forwarding()) {
         RequestHeader.Add("Proxy-Connection: Keep-Alive");
         RequestHeader.Add("Host: " + Host);
     }
@@ -143,9 +144,11 @@ void THttpClient::BuildHeader()
         RequestHeader.SetValue("Referer", HeaderInfo.Referer);
     // The credentials are the proxy's: a proxy reads them from
     // Proxy-Authorization (RFC 7235, 4.4) and would pass a plain Authorization
-    // line, password included, on to the origin server.
-    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
-        RequestHeader.SetValue(Proxy.empty() ? "Authorization" : "Proxy-Authorization",
+    // line, password included, on to the origin server. Through a tunnel
+    // they go on the CONNECT alone.
+    const bool tunnel = !Proxy.empty() && m_secure;
+    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty() && !tunnel)
+        RequestHeader.SetValue(Forwarding() ? "Proxy-Authorization" : "Authorization",
                                "Basic " + TUUProcessor::Base64(HeaderInfo.UserId + ":" + HeaderInfo.Password));
     RequestHeader.Add("Content-type: application/x-www-form-urlencoded");
     if (method.extraHeader)

@@ -42,6 +42,7 @@ constexpr ErrorEntry ErrorTable[] = {
     {11002, "Non-Authoritative Host not found"},
     {11003, "Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
     {11004, "Valid name, no data record of requested type"},
+    {13001, "TLS handshake failed"}, {13002, "Certificate verify failed"},
     {0, "Unrecognized error code"},
 };
 

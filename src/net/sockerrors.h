@@ -15,6 +15,10 @@ inline constexpr std::int32_t ErrNotConnected = 10057;
 inline constexpr std::int32_t ErrConnectionRefused = 10061;
 inline constexpr std::int32_t ErrHostNotFound = 11001;
 inline constexpr std::int32_t UnmappedErrnoBase = 12000;
+// TLS: the handshake or a later record failed; the server's certificate was
+// refused (untrusted, expired, another host's).
+inline constexpr std::int32_t ErrTlsHandshake = 13001;
+inline constexpr std::int32_t ErrTlsCertificate = 13002;
 
 // "10061:Connection refused"; "Unknown Error No. N" for a number not in the table.
 std::string SocketErrorText(std::int32_t number);

@@ -55,7 +55,7 @@ void TSocketTransport::SendAll(const char* data, std::size_t size, bool countSen
     while (sent < size && !Canceled.load()) {
         if (m_socket < 0)
             SocketError(ENOTCONN);
-        const auto n = ::send(m_socket, data + sent, size - sent, MSG_NOSIGNAL);
+        const auto n = SendSome(data + sent, size - sent);
         if (n == 0)
             return;  // nothing more goes out; the rest is dropped
         if (n > 0) {
@@ -71,7 +71,7 @@ void TSocketTransport::SendAll(const char* data, std::size_t size, bool countSen
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            WaitFor(m_socket, POLLOUT);
+            WaitFor(m_socket, m_ioWait);
             continue;
         }
         SocketError(errno);
@@ -128,7 +128,7 @@ std::string TSocketTransport::ReadLn()
         const std::size_t room = BlockSize - line.size();
         if (room == 0)
             throw ESockError("Reply line longer than 65536 bytes");
-        const auto n = ::recv(m_socket, buffer, room, MSG_PEEK);
+        const auto n = ReceiveSome(buffer, room, true);
         if (n == 0)
             return {};  // the peer closed; a partial line is dropped
         if (n < 0) {
@@ -137,7 +137,7 @@ std::string TSocketTransport::ReadLn()
             if (err == ENOTCONN)
                 return {};
             if (err == EAGAIN || err == EWOULDBLOCK)
-                WaitFor(m_socket, POLLIN);
+                WaitFor(m_socket, m_ioWait);
             else if (err != EINTR)
                 SocketError(err);
             continue;
@@ -147,7 +147,7 @@ std::string TSocketTransport::ReadLn()
         // The peeked bytes are in the socket, so this takes exactly `take` bytes.
         std::size_t got = 0;
         while (got < take) {
-            const auto r = ::recv(m_socket, buffer + got, take - got, 0);
+            const auto r = ReceiveSome(buffer + got, take - got, false);
             if (r < 0 && errno == EINTR)
                 continue;
             if (r <= 0)
@@ -178,7 +178,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
         // Never past the maximum: what follows it stays in the socket.
         const std::size_t room = maximum < 0 ? BlockSize
             : static_cast<std::size_t>(std::min<std::int64_t>(maximum - BytesReceived, BlockSize));
-        const auto n = ::recv(m_socket, buffer, room, 0);
+        const auto n = ReceiveSome(buffer, room, false);
         if (n == 0)
             break;  // the peer closed: the capture is complete
         if (n > 0) {
@@ -194,7 +194,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
         if (err == ENOTCONN)
             break;
         if (err == EAGAIN || err == EWOULDBLOCK)
-            WaitFor(m_socket, POLLIN);
+            WaitFor(m_socket, m_ioWait);
         else if (err != EINTR)
             SocketError(err);
     }
@@ -254,7 +254,11 @@ bool TSocketTransport::DataAvailable()
 {
     StatusMessage("Data Available", 8);
     char byte = 0;
-    return m_socket >= 0 && ::recv(m_socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 1;
+    try {
+        return m_socket >= 0 && ReceiveSome(&byte, 1, true) >= 1;
+    } catch (const ESockError&) {
+        return false;  // a broken TLS stream has nothing to read
+    }
 }
 
 std::string TSocketTransport::Transaction(const std::string& command)

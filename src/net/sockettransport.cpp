@@ -1,5 +1,6 @@
 #include "net/sockettransport.h"
 
+#include "net/tlschannel.h"
 #include "net/wakeup.h"
 
 #include <arpa/inet.h>
@@ -377,6 +378,10 @@ void TSocketTransport::CloseSocket()
     Connected = false;
     if (m_socket < 0)
         return;
+    if (m_tls) {
+        m_tls->Close();
+        m_tls.reset();
+    }
     const int fd = m_socket;
     m_socket = -1;
     // close() releases the descriptor even when it reports EINTR.

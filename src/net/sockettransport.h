@@ -46,6 +46,8 @@ public:
 };
 
 class WakeUp;
+class TlsChannel;
+class ETlsError;
 
 class TSocketTransport {
 public:
@@ -137,6 +139,14 @@ public:
     bool DataAvailable();
     std::string SocketErrorText(std::int32_t number);
 
+    // Speaks TLS over the open connection from here on: handshake with
+    // `serverName` (its certificate is checked against that name), then every
+    // send and read goes through TLS until Disconnect. Timed; Cancel and Abort
+    // end it. Raises ESockError "TLS handshake failed: ... (name)" or
+    // "Certificate verify failed: ... (name)" after OnConnectionFailed, and
+    // EAbortError "TLS handshake aborted" on cancel or time-out.
+    void StartTls(const std::string& serverName);
+
     // Takes over an already connected socket (tests, fuzzing, socketpair).
     // The component closes it on Disconnect.
     void AttachSocket(int fd);
@@ -160,6 +170,11 @@ protected:
     void SendAll(const char* data, std::size_t size, bool countSent);
     // Clears Canceled and raises EAbortError(text) when it was set.
     void CheckAborted(const char* text);
+    // recv()/send() on the socket, or through TLS once StartTls has run: bytes,
+    // 0 when the peer closed, -1 with errno; on EAGAIN m_ioWait names the
+    // poll() event to wait for (a TLS read may have to write, and back).
+    ssize_t ReceiveSome(char* buffer, std::size_t size, bool peek);
+    ssize_t SendSome(const char* data, std::size_t size);
 
     // Connect keeps a pending cancel instead of clearing it (later hops of
     // one HTTP request: an Abort between two hops must not be lost).
@@ -181,7 +196,11 @@ private:
     template <typename Sink>
     void CaptureLoop(Sink&& sink, std::int64_t maximum, const char* abortText);
 
+    void ReportTlsError(const ETlsError& error);
+
     std::unique_ptr<WakeUp> m_wake;
+    std::unique_ptr<TlsChannel> m_tls;
+    short m_ioWait = 0;
     std::function<void()> m_pump;
     ResolveFunction m_resolver;
     std::vector<char> m_ioBuffer;

@@ -4,6 +4,7 @@
 #include "net/urlencoder.h"
 #include "platform/fileops.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -126,11 +127,26 @@ std::string_view ActionName(Action action)
     return {};
 }
 
+std::string HostUrl(std::string_view host)
+{
+    const auto hasScheme = [host](std::string_view scheme) {
+        if (host.size() < scheme.size())
+            return false;
+        for (std::size_t i = 0; i < scheme.size(); ++i) {
+            if (std::tolower(static_cast<unsigned char>(host[i])) != scheme[i])
+                return false;
+        }
+        return true;
+    };
+    if (hasScheme("https://") || hasScheme("http://"))
+        return std::string(host);
+    return "http://" + std::string(host);
+}
+
 std::string BuildQueryUrl(std::string_view host, Action action, const ClientIdentity& who,
                           std::initializer_list<QueryKey> extraKeys)
 {
-    std::string url = "http://";
-    url += host;
+    std::string url = HostUrl(host);
     url += ScriptPath;
     url += "?A=";
     url += ActionName(action);
@@ -194,8 +210,7 @@ std::string LangcUrl(std::string_view host, const ClientIdentity& who, std::stri
 
 std::string UpdatePageUrl(std::string_view webHost, std::string_view clientId, std::string_view userId)
 {
-    std::string url = "http://";
-    url += webHost;
+    std::string url = HostUrl(webHost);
     url += UpdatePagePath;
     url += "?MID=1&MCID=";
     appendValue(url, clientId);

@@ -33,9 +33,13 @@ struct QueryKey {
     std::string_view Value;  // percent-encoded (see BuildQueryUrl)
 };
 
-// "http://" + host + ScriptPath + "?A=" action "&MID=1&MCID=" ClientId
+// Scheme and host of a host setting: "https://host[:port]" (or "http://...")
+// as it is, a bare "host[:port]" with "http://" in front.
+std::string HostUrl(std::string_view host);
+
+// HostUrl(host) + ScriptPath + "?A=" action "&MID=1&MCID=" ClientId
 // "&MUID=" UserId, then "&" name "=" value for each extra key, in the given
-// order. `host` is "name[:port]" (a build setting).
+// order. `host` is "name[:port]", optionally after "https://" (a build setting).
 //
 // Values are percent-encoded (net::EncodeQueryValue): letters, digits and
 // "-._~" stay, so every value the protocol shows (actions, "1", identifiers,
@@ -63,7 +67,7 @@ std::string HtmlUrl(std::string_view host, const ClientIdentity& who, std::strin
 // LANGC: "&L=" the language's file name (not its display name).
 std::string LangcUrl(std::string_view host, const ClientIdentity& who, std::string_view languageFile);
 
-// "http://" + webHost + "/update/index.php?MID=1&MCID=" ClientId "&MUID=" UserId.
+// HostUrl(webHost) + "/update/index.php?MID=1&MCID=" ClientId "&MUID=" UserId.
 // Opened in the user's browser, never fetched by the client.
 std::string UpdatePageUrl(std::string_view webHost, std::string_view clientId, std::string_view userId);
 

@@ -20,7 +20,9 @@
 
 class LoopbackServer {
 public:
-    enum class Mode { Answer, Stall };
+    // AnswerAtOnce: the answer goes out on accept, before anything is read
+    // (a plain server met by a TLS client).
+    enum class Mode { Answer, Stall, AnswerAtOnce };
 
     explicit LoopbackServer(Mode mode, std::string answer = {}) : m_mode(mode), m_answer(std::move(answer))
     {
@@ -103,13 +105,13 @@ private:
     void serve(int peer)
     {
         std::string head;
-        if (!readHead(peer, head))
+        if (m_mode != Mode::AnswerAtOnce && !readHead(peer, head))
             return;
         {
             std::lock_guard lock(m_mutex);
             m_requests.push_back(head);
         }
-        if (m_mode == Mode::Answer) {
+        if (m_mode != Mode::Stall) {
             std::size_t sent = 0;
             while (sent < m_answer.size()) {
                 const ssize_t n = ::send(peer, m_answer.data() + sent, m_answer.size() - sent, MSG_NOSIGNAL);

@@ -169,12 +169,14 @@ TEST_F(DownloadTest, ServerErrorShowsFailureAndAllowsRetry)
 
 TEST_F(DownloadTest, TransportFailureLeavesDownloadDisabled)
 {
+    LoopbackServer plain(LoopbackServer::Mode::AnswerAtOnce, okReply(DeutschBody));
     const struct {
         std::string host;
         const char* errorKey;
     } rows[] = {
         {"nonexistent.invalid", "ConnectionNoHost"},
         {"127.0.0.1:" + std::to_string(closedLoopbackPort()), "ConnectionFailed"},
+        {"https://" + plain.hostAndPort(), "ConnectionFailed"},  // connected, but no TLS
     };
     prefer->SelectLanguage("Deutsch");
     for (const auto& row : rows) {

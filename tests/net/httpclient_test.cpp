@@ -338,21 +338,6 @@ TEST_F(HttpClientTest, AbortBetweenRedirectHopsEndsTheRequest)
     EXPECT_EQ(m_client.Body, "after");
 }
 
-TEST_F(HttpClientTest, HttpsIsRefusedBeforeAnyConnection)
-{
-    TraceEvents();
-    try {
-        m_client.Get("https://127.0.0.1:" + std::to_string(m_server->Port()) + "/");
-        FAIL() << "no error";
-    } catch (const ESockError&) {
-        FAIL() << "a URL error is not a transport error";
-    } catch (const vexor::Exception& error) {
-        EXPECT_STREQ(error.what(), "HTTP Secure Socket is not supported");
-    }
-    EXPECT_TRUE(m_events.empty());
-    EXPECT_EQ(m_server->Connections(), 0);
-}
-
 TEST_F(HttpClientTest, HeaderLimitsRaiseClearErrors)
 {
     std::string many = "HTTP/1.0 200 OK\r\n";

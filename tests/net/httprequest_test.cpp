@@ -38,6 +38,8 @@ TEST(ParseUrlTest, SplitsHostPortAndPath)
         {"http://[fe80::1]/", 0, "[fe80::1]", "/", "http://[fe80::1]/", 80},
         {"http://h.example" + longPath, 0, "h.example", longPath, "http://h.example" + longPath, 80},
         {"http://h.example/caf\xC3\xA9", 0, "h.example", "/caf\xC3\xA9", "http://h.example/caf\xC3\xA9", 80},
+        {"https://h.example/x", 80, "h.example", "/x", "https://h.example/x", 443},
+        {"HTTPS://h.example:8443", 0, "h.example", "/", "HTTPS://h.example:8443/", 8443},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.url);
@@ -59,8 +61,6 @@ TEST(ParseUrlTest, BadUrlsRaiseClearErrors)
         std::string url, error;
     } rows[] = {
         {"", "Empty URL"},
-        {"https://h.example/", "HTTP Secure Socket is not supported"},
-        {"HTTPS://h.example/", "HTTP Secure Socket is not supported"},
         {"http://h.example:abc/", "'abc' is not a valid integer value"},
         {"http://h.example:/", "'' is not a valid integer value"},
         {"http://h.example:-1/", "'-1' is not a valid integer value"},
@@ -149,6 +149,9 @@ TEST(BuildHeaderTest, ProxyGetsTheWholeUrlAndOneHostLine)
     EXPECT_EQ(headerOf(client, "http://h.example/"),
               "GET http://h.example/ HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: h.example\r\n" + Accepts
                   + "Proxy-Authorization: Basic dTpw\r\n" + Form);
+    // https goes through a tunnel: the request is the origin server's, and
+    // the proxy's credentials went on the CONNECT alone.
+    EXPECT_EQ(headerOf(client, "https://h.example/"), "GET / HTTP/1.0\r\nHost: h.example\r\n" + Accepts + Form);
 }
 
 TEST(BuildHeaderTest, OverlongRequestLineAndInjectedLinesAreRefused)
@@ -192,6 +195,7 @@ TEST(ResolveLocationTest, RelativeAndAbsoluteLocations)
         std::string location, host;
         std::int32_t port;
         std::string path, expected;
+        bool secure = false;
     } rows[] = {
         {"http://other.example/x", "h", 80, "/a/b", "http://other.example/x"},
         {"//other.example/x", "h", 80, "/a/b", "http://other.example/x"},
@@ -202,9 +206,13 @@ TEST(ResolveLocationTest, RelativeAndAbsoluteLocations)
         {"sub/page", "h", 80, "/dir/", "http://h/dir/sub/page"},
         {"ftp://f/x", "h", 80, "/", "ftp://f/x"},
         {"weird:thing", "h", 80, "/a", "http://h/weird:thing"},
+        {"/root", "h", 443, "/a", "https://h/root", true},
+        {"//other.example/x", "h", 8443, "/", "https://other.example/x", true},
+        {"next", "h", 8443, "/a/b", "https://h:8443/a/next", true},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(http::ResolveLocation(row.location, row.host, row.port, row.path), row.expected) << row.location;
+        EXPECT_EQ(http::ResolveLocation(row.location, row.host, row.port, row.path, row.secure), row.expected)
+            << row.location;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 // connection after the other; every wait also ends when Stop() is called, so
 // a script that stalls never blocks the test's TearDown.
 
+#include <poll.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -27,6 +29,8 @@ public:
     bool Send(const std::string& bytes);
     // Sends one byte at a time, each after `gapMs` milliseconds.
     bool Drip(const std::string& bytes, int gapMs);
+    // Waits (at most 5 s) until the peer has sent something; nothing is read.
+    bool WaitForBytes() { return WaitFor(POLLIN, 5000); }
     // Blocks until the peer closes or the server stops.
     void WaitForPeerClose();
     // Sends `block` until the peer goes away or the server stops.

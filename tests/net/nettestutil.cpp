@@ -11,6 +11,31 @@
 
 namespace vexor::net::testing {
 
+std::string NginxConfig(const std::filesystem::path& dir, const std::string& servers)
+{
+    const std::string d = dir.string();
+    return "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\n"
+           "error_log " + d + "/nginx-error.log;\nevents { worker_connections 64; }\nhttp {\n"
+           "  access_log " + d + "/nginx-access.log;\n"
+           "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
+           "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
+           "  scgi_temp_path " + d + "/scgi;\n" + servers + "}\n";
+}
+
+std::unique_ptr<PeerProcess> StartTinyproxy(const std::filesystem::path& dir, std::uint16_t port)
+{
+    const std::string d = dir.string();
+    WriteFileText(dir / "tinyproxy.conf",
+                  "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 10\nMaxClients 10\n"
+                  "BasicAuth vexor s3cret-pass\nPidFile \"" + d + "/tinyproxy.pid\"\n"
+                  "LogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n");
+    auto proxy = std::make_unique<PeerProcess>(
+        std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, dir / "tinyproxy.out");
+    if (!proxy->WaitReady(port))
+        return nullptr;
+    return proxy;
+}
+
 std::string Reply(const std::string& status, const std::string& body, const std::string& extraHeaders)
 {
     return "HTTP/1.0 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders

@@ -4,6 +4,7 @@
 // the script the test case sets, and small file helpers.
 
 #include "loopbackserver.h"
+#include "peers.h"
 #include "net/httpclient.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace vexor::net::testing {
 
@@ -46,6 +50,14 @@ private:
     int m_filler = -1;
     std::uint16_t m_port = 0;
 };
+
+// An nginx configuration for a run as a normal user: pid, logs and temporary
+// folders in `dir`, the given server blocks inside "http".
+std::string NginxConfig(const std::filesystem::path& dir, const std::string& servers);
+
+// tinyproxy on 127.0.0.1:`port` asking for the Basic credentials
+// vexor / s3cret-pass, its files in `dir`; nullptr when it did not come up.
+std::unique_ptr<PeerProcess> StartTinyproxy(const std::filesystem::path& dir, std::uint16_t port);
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class TempDir {

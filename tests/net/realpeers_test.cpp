@@ -38,17 +38,11 @@ protected:
         m_nginxPort = FreePort();
         const std::string d = dir.string();
         WriteFileText(dir / "nginx.conf",
-                      "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\n"
-                      "error_log " + d + "/nginx-error.log;\nevents { worker_connections 64; }\nhttp {\n"
-                      "  access_log " + d + "/nginx-access.log;\n"
-                      "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
-                      "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
-                      "  scgi_temp_path " + d + "/scgi;\n"
-                      "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
-                      "    root " + d + "/www;\n"
-                      "    location = /old { return 302 /small.txt; }\n"
-                      "    location = /relative { absolute_redirect off; return 301 /small.txt; }\n"
-                      "  }\n}\n");
+                      NginxConfig(dir, "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
+                                       "    root " + d + "/www;\n"
+                                       "    location = /old { return 302 /small.txt; }\n"
+                                       "    location = /relative { absolute_redirect off; return 301 /small.txt; }\n"
+                                       "  }\n"));
         m_nginx = std::make_unique<PeerProcess>(
             std::vector<std::string>{NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
         ASSERT_TRUE(m_nginx->WaitReady(m_nginxPort)) << ReadFileText(dir / "nginx.out")
@@ -56,19 +50,13 @@ protected:
         m_client.TimeOut = 5000;
     }
 
-    void StartTinyproxy()
+    void UseTinyproxy()
     {
         if (::access(TinyproxyBinary, X_OK) != 0)
             GTEST_SKIP() << TinyproxyBinary << " is missing (Debian package tinyproxy)";
         m_proxyPort = FreePort();
-        const std::string d = m_dir.Path().string();
-        WriteFileText(m_dir.Path() / "tinyproxy.conf",
-                      "Port " + std::to_string(m_proxyPort) + "\nListen 127.0.0.1\nTimeout 10\nMaxClients 10\n"
-                      "BasicAuth vexor s3cret-pass\nPidFile \"" + d + "/tinyproxy.pid\"\n"
-                      "LogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n");
-        m_proxy = std::make_unique<PeerProcess>(
-            std::vector<std::string>{TinyproxyBinary, "-d", "-c", d + "/tinyproxy.conf"}, m_dir.Path() / "tinyproxy.out");
-        ASSERT_TRUE(m_proxy->WaitReady(m_proxyPort)) << ReadFileText(m_dir.Path() / "tinyproxy.out");
+        m_proxy = StartTinyproxy(m_dir.Path(), m_proxyPort);
+        ASSERT_TRUE(m_proxy) << ReadFileText(m_dir.Path() / "tinyproxy.out");
         m_client.Proxy = "127.0.0.1";
         m_client.ProxyPort = m_proxyPort;
     }
@@ -128,7 +116,7 @@ TEST_F(RealPeersTest, NginxRedirectsAreFollowed)
 
 TEST_F(RealPeersTest, TinyproxyPassesAGetWithTheRightCredentials)
 {
-    StartTinyproxy();
+    UseTinyproxy();
     if (IsSkipped() || HasFatalFailure())
         return;
     m_client.HeaderInfo.UserId = "vexor";
@@ -140,7 +128,7 @@ TEST_F(RealPeersTest, TinyproxyPassesAGetWithTheRightCredentials)
 
 TEST_F(RealPeersTest, TinyproxyRefusesWrongOrMissingCredentials)
 {
-    StartTinyproxy();
+    UseTinyproxy();
     if (IsSkipped() || HasFatalFailure())
         return;
     int failures = 0;

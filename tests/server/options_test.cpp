@@ -79,6 +79,8 @@ TEST(ParseOptionsTest, BadArgumentsAreNamed)
         { { "--content=" }, "--content: a folder is needed" },
         { { "--log", "" }, "--log: a file name is needed" },
         { { "--port-file=" }, "--port-file: a file name is needed" },
+        { { "--cert", "c.pem" }, "--cert and --key go together" },
+        { { "--key=k.pem" }, "--cert and --key go together" },
         { { "--bogus" }, "unknown argument \"--bogus\"" },
         { { "8431" }, "unknown argument \"8431\"" },
         { { "--help=1" }, "unknown argument" },

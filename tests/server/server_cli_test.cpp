@@ -76,6 +76,9 @@ TEST(ServerCommandLineTest, BadStartsExplainThemselves)
         { { "--port", "0", "--content", shippedContent().string(), "--log", (dir.path() / "no/such/dir/log").string() },
             1, "cannot open the log file" },
         { { "--port", "0", "--listen", "256.1.2.3", "--content", shippedContent().string() }, 1, "cannot listen on" },
+        { { "--port", "0", "--content", shippedContent().string(), "--cert", (dir.path() / "none.pem").string(),
+              "--key", (dir.path() / "none.key").string() },
+            1, "cannot load the certificate" },
     };
     for (const auto& row : rows) {
         const auto run = runServer(row.args, 10s);

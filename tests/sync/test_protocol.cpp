@@ -75,6 +75,10 @@ TEST(QueryUrl, EveryActionHasItsPrefixAndKeyOrder)
          Prefix + "VERSION&MID=1&MCID=11%001&MUID=1%7F&L=E"},
         {"update page", UpdatePageUrl("web.example", "1131", "1"),
          "http://web.example/update/index.php?MID=1&MCID=1131&MUID=1"},
+        {"host with its scheme", ModlUrl("HTTPS://v.example:8443", DefaultWho, "E"),
+         "HTTPS://v.example:8443/cgi-bin/script/vexor_parser.pl?A=MODL&MID=1&MCID=1131&MUID=1&L=E"},
+        {"update page over https", UpdatePageUrl("https://web.example", "1131", "1"),
+         "https://web.example/update/index.php?MID=1&MCID=1131&MUID=1"},
     };
     for (const UrlCase& c : cases)
         EXPECT_EQ(c.url, c.expected) << c.what;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,11 +48,12 @@ protected:
         vendor = std::make_unique<VendorProcess>(VEXOR_SERVER_EXE, server.path() + "content",
                                                  server.path() + "requests.log", extra);
         InitializeConstants(shared, program.path());
-        shared.ServerHost = vendor->host();
+        shared.ServerHost = scheme + vendor->host();
         thread = std::make_unique<TDownloadThread>(shared, host, std::chrono::seconds(10));
         host.attach(thread.get());
     }
 
+    std::string scheme;  // "https://" for a server started with --cert and --key
     TestFolder program{true};
     TestFolder server;
     std::unique_ptr<VendorProcess> vendor;
@@ -85,6 +88,34 @@ TEST_F(VendorServerCycle, FirstCycleMakesExactlyTwentyFourRequestsInOrder)
     EXPECT_EQ(program.read("modules/modl.ini"), "[Modules]\r\nNotes=Notes\r\nClock=Clock\r\n");
     EXPECT_EQ(shared.BannerIds, FirstIds);
     EXPECT_EQ(shared.RotationInterval, 5000);
+}
+
+TEST_F(VendorServerCycle, WholeCycleOverTls)
+{
+    const std::string certs = server.path() + "certs";
+    std::filesystem::create_directories(certs);
+    const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + certs + " > /dev/null 2>&1";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    scheme = "https://";
+    startServer({lineUpText(FirstIds, 5000)}, {"--cert", certs + "/good.pem", "--key", certs + "/good.key"});
+    // The system's authorities do not know the test's: every group fails at
+    // its handshake, nothing is written and nothing is handed back.
+    ::unsetenv("SSL_CERT_FILE");
+    const auto before = program.snapshot();
+    ASSERT_TRUE(host.runCycle());
+    EXPECT_EQ(program.snapshot(), before);
+    EXPECT_EQ(host.finishes(), 0);
+    EXPECT_TRUE(vendor->log().empty());
+
+    ::setenv("SSL_CERT_FILE", (certs + "/ca.pem").c_str(), 1);
+    const bool ran = host.runCycle();
+    ::unsetenv("SSL_CERT_FILE");
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(host.finishes(), 1);
+    EXPECT_EQ(vendor->log().size(), 24u);
+    EXPECT_EQ(program.read("advs/" + FirstIds[9] + ".gif"), BannerImage(FirstIds[9], 64));
+    EXPECT_EQ(program.read("modules/modl.ini"), "[Modules]\r\nNotes=Notes\r\nClock=Clock\r\n");
+    EXPECT_EQ(shared.BannerIds, FirstIds);
 }
 
 TEST_F(VendorServerCycle, RotatingLineUpsRepeatMoveAndEmptySlots)

@@ -1,0 +1,206 @@
+// THttpClient over TLS against nginx on loopback: one server per certificate
+// (made by make-tls-certs with the openssl tool), one that speaks TLS 1.0
+// only, a plain one for redirects, and tinyproxy for the CONNECT tunnel. The
+// test's own authority is the only one trusted (SSL_CERT_FILE).
+
+#include "net/httpclient.h"
+#include "net/tlschannel.h"
+
+#include "nettestutil.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <map>
+#include <random>
+#include <thread>
+
+namespace vexor::net::testing {
+namespace {
+
+const char* const NginxBinary = "/usr/sbin/nginx";
+
+class TlsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::access(NginxBinary, X_OK) != 0)
+            GTEST_SKIP() << NginxBinary << " is missing (Debian package nginx-light)";
+        const auto& dir = m_dir.Path();
+        const std::string d = dir.string();
+        const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + d + " > " + d + "/certs.log 2>&1";
+        ASSERT_EQ(std::system(make.c_str()), 0) << ReadFileText(dir / "certs.log");
+        std::filesystem::create_directories(dir / "www");
+        WriteFileText(dir / "www" / "small.txt", "small file\n");
+        std::mt19937 random(11);
+        m_big.resize(3u << 20);
+        for (char& c : m_big)
+            c = static_cast<char>(random());
+        WriteFileText(dir / "www" / "big.bin", m_big);
+        const char* const names[] = {"plain", "good", "wronghost", "expired", "untrusted", "selfsigned", "tls10"};
+        for (const char* name : names)
+            m_ports[name] = FreePort();
+        std::string servers;
+        for (const char* name : names) {
+            const std::uint16_t port = m_ports[name];
+            const std::string cert = name == std::string("tls10") ? "good" : name;
+            servers += "  server {\n    listen 127.0.0.1:" + std::to_string(port)
+                + (cert == "plain" ? ";\n" : " ssl;\n    ssl_certificate " + d + "/" + cert + ".pem;\n"
+                                             "    ssl_certificate_key " + d + "/" + cert + ".key;\n")
+                + (name == std::string("tls10") ? "    ssl_protocols TLSv1;\n    ssl_ciphers DEFAULT:@SECLEVEL=0;\n"
+                                                : "")
+                + "    root " + d + "/www;\n"
+                  "    location = /tohttps { return 301 " + Url("good", "/small.txt") + "; }\n"
+                  "    location = /tohttp { return 302 " + Url("plain", "/small.txt") + "; }\n  }\n";
+        }
+        WriteFileText(dir / "nginx.conf", NginxConfig(dir, servers));
+        m_nginx = std::make_unique<PeerProcess>(
+            std::vector<std::string>{NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
+        for (const auto& [name, port] : m_ports)
+            ASSERT_TRUE(m_nginx->WaitReady(port)) << name << ReadFileText(dir / "nginx-error.log");
+        const char* trust = std::getenv("SSL_CERT_FILE");
+        m_savedTrust = trust ? std::optional<std::string>(trust) : std::nullopt;
+        ::setenv("SSL_CERT_FILE", (d + "/ca.pem").c_str(), 1);
+        m_client.TimeOut = 5000;
+        m_client.OnConnectionFailed = [this] { ++m_connectionFailures; };
+    }
+
+    void TearDown() override
+    {
+        if (m_savedTrust)
+            ::setenv("SSL_CERT_FILE", m_savedTrust->c_str(), 1);
+        else
+            ::unsetenv("SSL_CERT_FILE");
+    }
+
+    std::string Url(const std::string& server, const std::string& path, const std::string& host = "127.0.0.1")
+    {
+        return (server == "plain" ? "http://" : "https://") + host + ":" + std::to_string(m_ports[server]) + path;
+    }
+
+    TempDir m_dir;
+    std::string m_big;
+    std::map<std::string, std::uint16_t> m_ports;
+    std::unique_ptr<PeerProcess> m_nginx;
+    std::optional<std::string> m_savedTrust;
+    THttpClient m_client;
+    int m_connectionFailures = 0;
+};
+
+TEST_F(TlsTest, TrustedCertificateByAddressAndByName)
+{
+    m_client.Get(Url("good", "/small.txt"));
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_EQ(m_client.Body, "small file\n");
+
+    m_client.InputFileMode = true;
+    m_client.Body = (m_dir.Path() / "big.copy").string();
+    m_client.Get(Url("good", "/big.bin", "localhost"));
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_TRUE(ReadFileText(m_dir.Path() / "big.copy") == m_big);
+    EXPECT_EQ(m_connectionFailures, 0);
+}
+
+TEST_F(TlsTest, RefusedCertificatesAndOldProtocolsWriteNothing)
+{
+    const struct {
+        const char* server;
+        const char* host;
+        std::string error;
+        std::int32_t code;
+    } rows[] = {
+        {"wronghost", "127.0.0.1", "Certificate verify failed: IP address mismatch (127.0.0.1)", ErrTlsCertificate},
+        {"wronghost", "localhost", "Certificate verify failed: hostname mismatch (localhost)", ErrTlsCertificate},
+        {"expired", "127.0.0.1", "Certificate verify failed: certificate has expired (127.0.0.1)", ErrTlsCertificate},
+        {"untrusted", "127.0.0.1", "Certificate verify failed: unable to get local issuer certificate (127.0.0.1)",
+         ErrTlsCertificate},
+        {"selfsigned", "127.0.0.1", "Certificate verify failed: self-signed certificate (127.0.0.1)", ErrTlsCertificate},
+        {"tls10", "127.0.0.1", "TLS handshake failed: tlsv1 alert protocol version (127.0.0.1)", ErrTlsHandshake},
+    };
+    const auto target = m_dir.Path() / "never.bin";
+    m_client.InputFileMode = true;
+    m_client.Body = target.string();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.server) + " " + row.host);
+        m_connectionFailures = 0;
+        const std::string error = ErrorOf([&] { m_client.Get(Url(row.server, "/small.txt", row.host)); });
+        EXPECT_EQ(error.substr(0, row.error.size()), row.error);
+        EXPECT_EQ(m_client.LastErrorCode, row.code);
+        EXPECT_EQ(m_connectionFailures, 1);
+        EXPECT_FALSE(std::filesystem::exists(target));
+    }
+}
+
+TEST_F(TlsTest, StalledHandshakeEndsAtCancelAndAtTheTimeOut)
+{
+    std::promise<void> helloArrived;
+    LoopbackServer silent([&](ServerConnection& connection, int index) {
+        if (connection.WaitForBytes() && index == 0)
+            helloArrived.set_value();
+        connection.WaitForPeerClose();
+    });
+    const std::string url = "https://127.0.0.1:" + std::to_string(silent.Port()) + "/";
+    m_client.TimeOut = 0;
+    std::chrono::steady_clock::time_point returned;
+    std::string error;
+    std::thread request([&] {
+        error = ErrorOf([&] { m_client.Get(url); });
+        returned = std::chrono::steady_clock::now();
+    });
+    ASSERT_EQ(helloArrived.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    const auto cancelled = std::chrono::steady_clock::now();
+    m_client.Cancel();
+    request.join();
+    EXPECT_EQ(error, "TLS handshake aborted");
+    EXPECT_LT(returned - cancelled, std::chrono::milliseconds(100));
+
+    m_client.TimeOut = 200;
+    EXPECT_EQ(ErrorOf([&] { m_client.Get(url); }), "TLS handshake aborted");
+    EXPECT_TRUE(m_client.TimedOut);
+    silent.Stop();
+}
+
+TEST_F(TlsTest, HttpToHttpsIsFollowedHttpsToHttpIsRefused)
+{
+    m_client.Get(Url("plain", "/tohttps"));
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_EQ(m_client.Body, "small file\n");
+    EXPECT_EQ(m_client.Url, Url("good", "/small.txt"));
+
+    const auto target = m_dir.Path() / "never.bin";
+    m_client.InputFileMode = true;
+    m_client.Body = target.string();
+    EXPECT_EQ(ErrorOf([&] { m_client.Get(Url("good", "/tohttp")); }),
+              "Redirect from https to http refused: " + Url("plain", "/small.txt"));
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST_F(TlsTest, TunnelThroughTinyproxyWithAndWithoutCredentials)
+{
+    const std::uint16_t proxyPort = FreePort();
+    const auto proxy = StartTinyproxy(m_dir.Path(), proxyPort);
+    if (!proxy)
+        GTEST_SKIP() << "tinyproxy did not start (Debian package tinyproxy)";
+    m_client.Proxy = "127.0.0.1";
+    m_client.ProxyPort = proxyPort;
+    m_client.HeaderInfo.UserId = "vexor";
+    m_client.HeaderInfo.Password = "s3cret-pass";
+    m_client.Get(Url("good", "/small.txt", "localhost"));
+    EXPECT_EQ(m_client.ReplyCode, 200);
+    EXPECT_EQ(m_client.Body, "small file\n");
+
+    m_client.HeaderInfo = {};
+    const std::string error = ErrorOf([&] { m_client.Get(Url("good", "/small.txt")); });
+    const std::string expected = "Proxy refused the tunnel to 127.0.0.1:" + std::to_string(m_ports["good"]) + ": HTTP/1.";
+    EXPECT_EQ(error.substr(0, expected.size()), expected);
+    EXPECT_NE(error.find(" 407 "), std::string::npos) << error;
+    EXPECT_EQ(m_client.ReplyCode, 407);
+    EXPECT_EQ(m_connectionFailures, 1);
+}
+
+}  // namespace
+}  // namespace vexor::net::testing
