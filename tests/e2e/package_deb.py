@@ -87,8 +87,17 @@ def check_package(deb, root):
           "the metadata names the package's desktop entry", launchable)
 
 
+def registry_value(client, root, key, value):
+    result = subprocess.run([os.path.join(root, "usr/bin/vexor-reg"), "query", "HKCU\\Software\\Vexor\\" + key,
+                             "--value", value, "--raw"], env=client.env, capture_output=True, text=True, timeout=30)
+    return result.stdout.strip()
+
+
 def first_start(client, root, server_log, lineup):
     program = os.path.join(client.env["HOME"], ".local/share/vexor")
+    # A user who switched Clock off before: that stays.
+    subprocess.run([os.path.join(root, "usr/bin/vexor-reg"), "add", "HKCU\\Software\\Vexor\\Clock",
+                    "--value", "ACTIVE", "--data", "N"], env=client.env, check=True, timeout=30)
     expected = ["LANGL", "VERSION", "MODL", "LCOUNT"] + [
         f"{action}/{banner}" for banner in lineup if banner != "000000" for action in ("LOGO", "HTML")]
     client.start(os.path.join(root, "usr/bin/vexor"))
@@ -98,11 +107,9 @@ def first_start(client, root, server_log, lineup):
     banners = [f"advs/{slot}.htm" for slot, banner in enumerate(lineup) if banner != "000000"] + [
         f"advs/{banner}.gif" for banner in lineup if banner != "000000"]
     wait_for("the banners in the user's folder", lambda: ProgramFiles | set(banners) <= tree(program)[0])
-    registered = subprocess.run([os.path.join(root, "usr/bin/vexor-reg"), "query", "HKCU\\Software\\Vexor\\Notes",
-                                 "--value", "ModulePath", "--raw"], env=client.env, capture_output=True, text=True,
-                                timeout=30)
-    check(registered.stdout.strip() == program + "/modules/Notes/", "Notes is registered in the user's folder",
-          registered.stdout + registered.stderr)
+    registered = registry_value(client, root, "Notes", "ModulePath")
+    check(registered == program + "/modules/Notes/", "Notes is registered in the user's folder", registered)
+    check(registry_value(client, root, "Clock", "ACTIVE") == "N", "the user's own Clock entry stays")
     check(client.terminate() == 0, "the client closes with 0 on SIGTERM", read_text(client.output))
     values = settings(program)
     check(values.get("StartUps") == "0" and values.get("Banners") == "".join(lineup),
