@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""The Debian package, built with scripts/package, unpacked with dpkg-deb -x
+into a temporary root (never installed) and started there under Xvfb with a
+temporary home: control fields, files, entries and metadata; the first start
+makes the user's program folder, registers the sample modules and syncs; after
+a simulated upgrade the next start updates the shipped files and keeps what
+the client wrote.
+
+    package_deb.py --source DIR --build DIR --server FILE
+
+Exit status 0 passed, 1 failed, 77 skipped (no Xvfb).
+"""
+
+import argparse
+import filecmp
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from client_e2e import Processes, describe, log_requests, read_lineup, start_xvfb  # noqa: E402
+from install_tree import (Client, Failure, ProgramFiles, ProgramFolders, check, desktop_entry,  # noqa: E402
+                          png_size, read_text, settings, tree, wait_for)
+
+Icons = {f"usr/share/icons/hicolor/{size}x{size}/apps/vexor.png": size for size in (48, 64, 128)}
+PackageFiles = {os.path.join("usr/lib/vexor", f) for f in ProgramFiles} | set(Icons) | {
+    "usr/bin/vexor", "usr/bin/vexor-reg", "usr/share/applications/vexor.desktop",
+    "etc/xdg/autostart/vexor.desktop", "usr/share/icons/hicolor/scalable/apps/vexor.svg",
+    "usr/share/metainfo/example.vexor.Vexor.metainfo.xml", "usr/share/man/man1/vexor.1.gz",
+    "usr/share/man/man1/vexor-reg.1.gz", "usr/share/doc/vexor/copyright",
+    "usr/share/doc/vexor/changelog.Debian.gz"}
+
+
+def run(args, **kwargs):
+    return subprocess.run(args, capture_output=True, text=True, timeout=kwargs.pop("timeout", 60), **kwargs)
+
+
+def check_package(args, root):
+    built = run([os.path.join(args.source, "scripts/package"), "--build-dir", args.build], timeout=1200)
+    print(built.stdout[-2000:])
+    check(built.returncode == 0, "scripts/package builds the package and lintian finds no error",
+          built.stdout[-3000:] + built.stderr[-3000:])
+    deb = os.path.join(args.build, "vexor_1.3-1_amd64.deb")
+    check(glob.glob(os.path.join(args.build, "*.deb")) == [deb], "the package is vexor_1.3-1_amd64.deb")
+    depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout
+    check(all(name in depends for name in ("libqt6widgets6", "libc6", "xdg-utils")),
+          "Depends names the libraries of the binaries and xdg-utils", depends)
+    conffiles = run(["dpkg-deb", "-I", deb, "conffiles"]).stdout
+    check(conffiles.split() == ["/etc/xdg/autostart/vexor.desktop"], "the autostart entry is a conffile", conffiles)
+
+    run(["dpkg-deb", "-x", deb, root], check=True)
+    files, folders = tree(root)
+    check(files == PackageFiles, "the package holds exactly the program, launcher, tool, entries, icons and docs",
+          f"missing {sorted(PackageFiles - files)}, unexpected {sorted(files - PackageFiles)}")
+    check({os.path.join("usr/lib/vexor", f) for f in ProgramFolders} <= folders, "the program folder's folders")
+    for path, size in Icons.items():
+        check(png_size(os.path.join(root, path)) == (size, size), f"{path} is a {size} x {size} PNG")
+    for path in ("usr/share/applications/vexor.desktop", "etc/xdg/autostart/vexor.desktop"):
+        entry = desktop_entry(os.path.join(root, path))
+        check(entry.get("Type") == "Application" and entry.get("Exec") == "/usr/bin/vexor"
+              and entry.get("Icon") == "vexor" and "Hidden" not in entry, f"{path} starts /usr/bin/vexor", entry)
+    metainfo = os.path.join(root, "usr/share/metainfo/example.vexor.Vexor.metainfo.xml")
+    validation = run(["appstreamcli", "validate", "--no-net", metainfo])
+    check(validation.returncode == 0, "appstreamcli validates the metadata", validation.stdout)
+    launchable = ElementTree.parse(metainfo).getroot().findtext("launchable") or "-"
+    check(os.path.isfile(os.path.join(root, "usr/share/applications", launchable)),
+          "the metadata names the package's desktop entry", launchable)
+
+
+def registry(client, root, *args):
+    return run([os.path.join(root, "usr/bin/vexor-reg"), *args], env=client.env).stdout.strip()
+
+
+def first_start(client, root, server_log, lineup):
+    program = os.path.join(client.env["HOME"], ".local/share/vexor")
+    registry(client, root, "add", "HKCU\\Software\\Vexor\\Clock", "--value", "ACTIVE", "--data", "N")
+    banners = [banner for banner in lineup if banner != "000000"]
+    expected = ["LANGL", "VERSION", "MODL", "LCOUNT"] + [f"{a}/{b}" for b in banners for a in ("LOGO", "HTML")]
+    client.start(os.path.join(root, "usr/bin/vexor"))
+    exe = os.readlink(f"/proc/{client.process.pid}/exe")
+    check(exe == os.path.join(program, "vexor"), "the launcher runs the user's copy of the client", exe)
+    wait_for("the first sync cycle", lambda: client.locked() and describe(log_requests(server_log)).split() == expected)
+    files = {f"advs/{slot}.htm" for slot, b in enumerate(lineup) if b != "000000"} | {f"advs/{b}.gif" for b in banners}
+    wait_for("the banners in the user's folder", lambda: ProgramFiles | files <= tree(program)[0])
+    notes = registry(client, root, "query", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--raw")
+    check(notes == program + "/modules/Notes/", "Notes is registered in the user's folder", notes)
+    check(registry(client, root, "query", "HKCU\\Software\\Vexor\\Clock", "--value", "ACTIVE", "--raw") == "N",
+          "the user's own Clock entry stays")
+    check(client.terminate() == 0, "the client closes with 0 on SIGTERM", read_text(client.output))
+    values = settings(program)
+    check(values.get("StartUps") == "0" and values.get("Banners") == "".join(lineup),
+          "settings.ini in the user's folder: a completed sync and its line-up", values)
+    return program
+
+
+def upgraded_start(client, root, program):
+    shipped = os.path.join(root, "usr/lib/vexor")
+    kept = {}
+    for name in ("settings.ini", "Languages/lang.ini", "modules/modl.ini", "advs/0.htm"):
+        with open(os.path.join(program, name), "rb") as f:
+            kept[name] = f.read()
+    check(not filecmp.cmp(os.path.join(program, "Languages/lang.ini"), os.path.join(shipped, "Languages/lang.ini"),
+                          shallow=False), "the sync replaced the shipped language list")
+    # A newer executable (trailing bytes do not matter to it), English file
+    # and language list.
+    for name, extra in (("vexor", b"\0" * 64), ("Languages/english.lng", b"; newer\r\n"),
+                        ("Languages/lang.ini", b"; newer\r\n")):
+        with open(os.path.join(shipped, name), "ab") as f:
+            f.write(extra)
+    client.start(os.path.join(root, "usr/bin/vexor"))
+    for name in ("vexor", "Languages/english.lng"):
+        check(filecmp.cmp(os.path.join(program, name), os.path.join(shipped, name), shallow=False),
+              f"the upgrade brought {name} up to date")
+    for name, data in kept.items():
+        with open(os.path.join(program, name), "rb") as f:
+            check(f.read() == data, f"the upgrade kept {name} byte for byte")
+    check(client.terminate() == 0, "the upgraded client closes with 0", read_text(client.output))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    for name in ("--source", "--build", "--server"):
+        parser.add_argument(name, required=True)
+    args = parser.parse_args()
+    if shutil.which("Xvfb") is None:
+        print("SKIP: Xvfb is not installed (Debian package xvfb)")
+        return 77
+    folder = tempfile.mkdtemp(prefix="vexor-package-")
+    processes = Processes()
+    client = Client(os.path.join(folder, "home"), 0)
+    try:
+        check_package(args, os.path.join(folder, "root"))
+        port_file, server_log = os.path.join(folder, "port"), os.path.join(folder, "server.log")
+        server = processes.start([args.server, "--port", "0", "--port-file", port_file, "--log", server_log],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        port = wait_for("vexor-server's port file", lambda: read_text(port_file).strip())
+        for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME"):
+            client.env.pop(name, None)  # the defaults below HOME
+        client.env.update(DISPLAY=start_xvfb(processes), QT_QPA_PLATFORM="xcb",
+                          VEXOR_SERVER_HOST=f"127.0.0.1:{port}", VEXOR_WEB_HOST=f"127.0.0.1:{port}")
+        lineup, _ = read_lineup(os.path.join(os.path.dirname(args.server), "content", "lineups", "1.txt"))
+        program = first_start(client, os.path.join(folder, "root"), server_log, lineup)
+        processes.stop(server)  # the upgraded start reaches no server and changes nothing
+        upgraded_start(client, os.path.join(folder, "root"), program)
+        print("PASS")
+        return 0
+    except (Failure, OSError, subprocess.SubprocessError) as failure:
+        print("FAIL:", failure)
+        return 1
+    finally:
+        client.stop()
+        processes.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
