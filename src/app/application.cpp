@@ -9,6 +9,7 @@
 #include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
+#include "modules/moduleregistry.h"
 #include "platform/fileops.h"
 #include "platform/registry.h"
 #include "platform/singleinstance.h"
@@ -23,8 +24,6 @@
 namespace vexor {
 
 namespace {
-
-const char* const RegistryKey = "Software\\Vexor";
 
 void showMessage(QMessageBox::Icon icon, const std::string& message)
 {
@@ -74,8 +73,8 @@ void onTerminationSignal(Session& session, const TerminationSignals& termination
 // start-up value stays. Throws "Invalid data type for 'VexorID'".
 void readClientId(Constants& c, const platform::Registry& registry)
 {
-    if (registry.keyExists(RegistryKey))
-        c.ClientId = registry.readString(RegistryKey, "VexorID");
+    if (registry.keyExists(modules::ProductKey))
+        c.ClientId = registry.readString(modules::ProductKey, "VexorID");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
+#include "modules/moduleregistry.h"
 #include "platform/asciicase.h"
 #include "platform/exception.h"
 #include "platform/shellopen.h"
@@ -29,7 +30,6 @@ using ui::ShowText;
 
 namespace {
 
-constexpr const char* ProductKey = "Software\\Vexor";
 // A language's or module's name as read, kept beside the shown text: the
 // name goes back to the settings, the server and the registry byte for byte.
 constexpr int NameRole = Qt::UserRole;
@@ -37,11 +37,6 @@ constexpr int NameRole = Qt::UserRole;
 std::string nameOf(const QVariant& data)
 {
     return data.toByteArray().toStdString();
-}
-
-std::string moduleKey(const std::string& name)
-{
-    return std::string(ProductKey) + "\\" + name;
 }
 
 // A flag value is on only when it is the string "Y". A missing value, another
@@ -277,12 +272,12 @@ void TPreferForm::fillModuleLists()
     m_checkListBox2->clear();
     std::vector<std::string> names;
     try {
-        names = m_app.registry.subKeyNames(ProductKey);
+        names = m_app.registry.subKeyNames(modules::ProductKey);
     } catch (const std::exception&) {
         // An unreadable registry lists no modules.
     }
     for (const auto& name : names) {
-        const std::string key = moduleKey(name);
+        const std::string key = modules::ModuleKey(name);
         if (!m_app.registry.keyExists(key))
             continue;
         addModuleItem(m_checkListBox1, name, flagIsSet(m_app.registry, key, "Default"));
@@ -361,7 +356,7 @@ std::optional<std::string> TPreferForm::writeModuleFlags()
     const int count = std::min(m_checkListBox1->count(), m_checkListBox2->count());
     for (int k = 0; k < count; ++k) {
         const std::string key =
-            moduleKey(nameOf(m_checkListBox2->item(k)->data(NameRole)));
+            modules::ModuleKey(nameOf(m_checkListBox2->item(k)->data(NameRole)));
         // A module whose key cannot be written keeps its old values; the
         // others are still written.
         try {

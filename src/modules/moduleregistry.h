@@ -11,6 +11,8 @@
 // throws: a key or value that cannot be read reads as missing.
 namespace vexor::modules {
 
+// The product's registry key: the client id "VexorID" and the module keys
+// live under it. The one spelling of it in the program.
 inline constexpr const char* ProductKey = "Software\\Vexor";
 inline constexpr int MaxModuleButtons = 12;
 
