@@ -193,10 +193,10 @@ void TDownloadThread::runCycle()
     }
     languageGroup();
     if (running())
-        advance(7);
+        advance(GaugeStep);
     moduleGroup();
     if (running())
-        advance(7);
+        advance(GaugeStep);
     bannerGroup();
 }
 
@@ -250,14 +250,14 @@ void TDownloadThread::bannerGroup()
     try {
         const std::string answer = getText(url);
         if (running())
-            advance(7);
+            advance(GaugeStep);
         // A wrong length or a hostile identifier: no slot is touched, the
         // counters are kept and the interval stays; FinishSync still runs.
         if (const std::optional<CountAnswer> lineUp = ParseCountAnswer(answer)) {
-            for (int slot = 0; slot < 10 && running(); ++slot) {
+            for (int slot = 0; slot < BannerSlotCount && running(); ++slot) {
                 updateSlot(slot, lineUp->BannerIds[static_cast<std::size_t>(slot)]);
                 BannerCounts[static_cast<std::size_t>(slot)] = 0;
-                advance(7);
+                advance(GaugeStep);
             }
             RotationInterval = lineUp->RotationInterval;
         }
