@@ -145,7 +145,7 @@ void TForm1::FormCreate()
     guarded([this] { LoadSettings(); });
     guarded([&] { m_grid->DropInactive(moduleNames); });
     guarded([this] { ApplyTexts(); });
-    WebBrowser1->widget()->resize(BannerWidth, BannerHeight);
+    keepBannerSize();
     for (int i = 0; i < ModuleSlots; ++i) {
         guarded([&] {
             if (const int width = m_grid->SetUpButton(i, moduleNames); width > 0)
@@ -159,7 +159,7 @@ void TForm1::FormCreate()
     // The first cycle starts once the window is up and the event loop runs.
     if (m_app.c.AutoConnect)
         PostWindowMessage(this, CM_TRYCONNECT, 0, 0);
-    WebBrowser1->widget()->resize(BannerWidth, BannerHeight);
+    keepBannerSize();
 }
 
 void TForm1::FormDestroy()
@@ -375,9 +375,19 @@ void TForm1::closeEvent(QCloseEvent* event)
     emit closeAccepted();
 }
 
-void TForm1::showEvent(QShowEvent* event)
+// The banner pane is set back to its designed size after the texts are
+// applied, at the end of the creation and whenever the window is shown. A
+// plain child keeps its geometry, but the pane may be a web view that takes
+// another size from a style or font change or from its first page, and the
+// module grid's places are measured from the pane's designed width.
+void TForm1::keepBannerSize()
 {
     WebBrowser1->widget()->resize(BannerWidth, BannerHeight);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    keepBannerSize();
     QWidget::showEvent(event);
 }
 
