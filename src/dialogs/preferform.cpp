@@ -3,7 +3,7 @@
 #include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
 #include "modules/moduleregistry.h"
-#include "platform/asciicase.h"
+#include "platform/asciitext.h"
 #include "platform/exception.h"
 #include "platform/shellopen.h"
 #include "sync/protocol.h"

@@ -45,9 +45,4 @@ void DropInactive(const platform::Registry& registry, std::vector<std::string>& 
 // dropped line).
 std::vector<std::string> ReadModulesMenuCaptions(const std::string& modulesListFile);
 
-// `caption` with every "&" removed (the form a menu caption is compared in).
-std::string StripAmpersands(const std::string& caption);
-// `caption` with every "&" doubled, so a menu shows it literally.
-std::string EscapeAmpersands(const std::string& caption);
-
 }  // namespace vexor::modules

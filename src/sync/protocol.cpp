@@ -2,6 +2,7 @@
 
 #include "app/settings.h"
 #include "net/urlencoder.h"
+#include "platform/asciitext.h"
 #include "platform/fileops.h"
 
 #include <cctype>
@@ -32,15 +33,6 @@ int hexValue(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-std::string_view trimBlanks(std::string_view text)
-{
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    return text;
 }
 
 // Checks the grammar [+-] digits [. digits] [(e|E) [+-] digits], with at least
@@ -243,7 +235,7 @@ std::string JoinBannerIds(const std::array<std::string, BannerSlotCount>& ids)
 
 std::optional<double> ParseVersionNumber(std::string_view body)
 {
-    std::string_view text = trimBlanks(body);
+    std::string_view text = platform::trimmed(body, " ");
     const NumberShape shape = inspectNumber(text);
     if (!shape.valid)
         return std::nullopt;
