@@ -21,6 +21,13 @@ namespace {
 
 std::atomic<int> SocketLayerUsers{0};
 
+// A lookup that timed out or was cancelled: it ends Connect, where a failed
+// lookup gives OnInvalidHost its chance. The text is what the caller sees.
+class ELookupStopped : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
 // "[::1]" -> "::1"; other names unchanged.
 std::string unbracketed(const std::string& name)
 {
@@ -280,9 +287,9 @@ void TSocketTransport::ResolveHost()
     }
     TimerOff();
     if (TimedOut)
-        throw ESockError("Host Lookup Timed Out");
+        throw ELookupStopped("Host Lookup Timed Out");
     if (Canceled.load())
-        throw ESockError("Host Lookup Canceled");
+        throw ELookupStopped("Host Lookup Canceled");
     AsyncDone.store(true);
     const LookupAnswer answer = lookup->Answer();
     LastEventOk = answer.error == 0 && !answer.addresses.empty();
@@ -301,10 +308,9 @@ bool TSocketTransport::ResolveOnce()
 {
     try {
         ResolveHost();
-    } catch (const ESockError& error) {
-        const std::string text = error.what();
-        if (text == "Host Lookup Timed Out" || text == "Host Lookup Canceled")
-            throw;
+    } catch (const ELookupStopped&) {
+        throw;
+    } catch (const ESockError&) {
         m_remoteLength = 0;
     }
     return m_remoteLength != 0;
