@@ -83,9 +83,14 @@ TSocketTransport::TSocketTransport() : m_ioBuffer(BlockSize)
 
 TSocketTransport::~TSocketTransport()
 {
-    StatusMessage("Destroy", 8);
-    m_destroying = true;
-    CloseSocket();
+    // Nothing leaves a destructor: a close() error (the descriptor is released
+    // all the same) has no caller left to hear it.
+    try {
+        StatusMessage("Destroy", 8);
+        m_destroying = true;
+        CloseSocket();
+    } catch (...) {
+    }
     SocketLayerUsers.fetch_sub(1);
 }
 
