@@ -233,22 +233,9 @@ void TForm1::LanguageMenuClick(const std::string& name)
     if (!PreferForm)
         return;
     refreshLanguageList();
-    TLanguage& language = m_app.language();
-    if (!language.LanguageInstalled(name)) {
-        const int previous = PreferForm->ComboBox1->currentIndex();
-        PreferForm->SelectLanguage(name);
-        TDownloadLanguageForm* download = m_app.downloadLanguageForm;
-        if (!download || download->exec() != QDialog::Accepted) {
-            PreferForm->ComboBox1->setCurrentIndex(previous);
-            return;
-        }
-    } else {
-        PreferForm->SelectLanguage(name);
-    }
-    // The dialog may have run a sync's end meanwhile: look the object up again.
-    m_app.language().LoadLanguage(name);
-    ApplyTexts();
-    PreferForm->ApplyTexts();
+    const int previous = PreferForm->ComboBox1->currentIndex();
+    PreferForm->SelectLanguage(name);
+    PreferForm->SwitchLanguage(name, previous);
 }
 
 void TForm1::TryConnect()

@@ -291,7 +291,10 @@ void TPreferForm::Button1Click()
     // dialog then stays open.
     try {
         m_app.c.AutoConnect = m_checkBox1->isChecked();
-        switchLanguage();
+        // No selection (the stored language matched no entry): keep the
+        // current language rather than ask the server for one without a name.
+        if (ComboBox1->currentIndex() >= 0)
+            SwitchLanguage(SelectedLanguage(), SavedLanguageIndex);
         storeProxy();
         if (SetProxyParametersForOpenModules)
             SetProxyParametersForOpenModules();
@@ -306,13 +309,8 @@ void TPreferForm::Button1Click()
     accept();
 }
 
-bool TPreferForm::switchLanguage()
+bool TPreferForm::SwitchLanguage(const std::string& name, int restoreIndex)
 {
-    // No selection (the stored language matched no entry): keep the current
-    // language rather than asking the server for a language without a name.
-    if (ComboBox1->currentIndex() < 0)
-        return false;
-    const std::string name = SelectedLanguage();
     if (m_app.language().LanguageInstalled(name)) {
         loadLanguage(name);
         return true;
@@ -326,7 +324,7 @@ bool TPreferForm::switchLanguage()
         loadLanguage(name);
         return true;
     }
-    ComboBox1->setCurrentIndex(SavedLanguageIndex);
+    ComboBox1->setCurrentIndex(restoreIndex);
     return false;
 }
 
