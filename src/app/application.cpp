@@ -10,6 +10,7 @@
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
 #include "modules/moduleregistry.h"
+#include "platform/diagnostic.h"
 #include "platform/fileops.h"
 #include "platform/registry.h"
 #include "platform/singleinstance.h"
@@ -17,7 +18,6 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -29,7 +29,7 @@ void showMessage(QMessageBox::Icon icon, const std::string& message)
 {
     // Also on stderr: a client started from a script or a session manager
     // leaves a trace of why it stopped.
-    std::fprintf(stderr, "vexor: %s\n", message.c_str());
+    platform::writeDiagnostic(message);
     QMessageBox box(icon, QStringLiteral("Vexor"), ui::ShowText(message), QMessageBox::Ok);
     box.exec();
 }
@@ -92,7 +92,7 @@ int RunVexor(int argc, char** argv)
     } catch (const std::exception& error) {
         // A runtime folder that cannot hold the lock: there is no window yet
         // to show it in, so stderr says why the program ends.
-        std::fprintf(stderr, "vexor: %s\n", error.what());
+        platform::writeDiagnostic(error.what());
         return 1;
     }
 

@@ -8,6 +8,7 @@
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
 #include "modules/modulegrid.h"
+#include "platform/diagnostic.h"
 #include "sync/downloadthread.h"
 
 #include <QApplication>
@@ -21,7 +22,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -182,7 +182,7 @@ void TForm1::setClientWidth(int width)
 
 void TForm1::showError(const std::string& message)
 {
-    std::fprintf(stderr, "vexor: %s\n", message.c_str());
+    platform::writeDiagnostic(message);
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Vexor"), ui::ShowText(message), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();

@@ -4,6 +4,7 @@
 #include "modules/moduleregistry.h"
 #include "modules/myspeedbutton.h"
 #include "platform/asciitext.h"
+#include "platform/diagnostic.h"
 #include "platform/shellopen.h"
 #include "sync/protocol.h"
 
@@ -11,7 +12,6 @@
 #include <QMessageBox>
 #include <QWidget>
 
-#include <cstdio>
 #include <limits>
 
 namespace vexor {
@@ -142,7 +142,7 @@ void TModuleGrid::ShowNotInstalledPrompt()
         return;
     const std::string url = sync::UpdatePageUrl(m_app.c.WebHost, m_app.c.ClientId, m_app.c.UserId);
     if (!platform::openUrl(url))
-        std::fprintf(stderr, "vexor: cannot open %s\n", url.c_str());
+        platform::writeDiagnostic("cannot open " + url);
 }
 
 void TModuleGrid::TryCloseModule(std::intptr_t wParam)

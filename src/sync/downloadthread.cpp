@@ -1,5 +1,6 @@
 #include "sync/downloadthread.h"
 
+#include "platform/diagnostic.h"
 #include "platform/fileops.h"
 #include "sync/cachefiles.h"
 #include "sync/protocol.h"
@@ -11,6 +12,26 @@
 #include <utility>
 
 namespace vexor::sync {
+
+namespace {
+
+// Called inside a catch block: the group's error is dropped (the next cycle
+// tries again) and leaves one line on stderr, unless the stop request caused
+// it by aborting the transfer.
+void traceDroppedError(const char* group, bool stopping)
+{
+    if (stopping)
+        return;
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        platform::writeDiagnostic(std::string(group) + " skipped: " + error.what());
+    } catch (...) {
+        platform::writeDiagnostic(std::string(group) + " skipped");
+    }
+}
+
+}  // namespace
 
 TDownloadThread::TDownloadThread(vexor::Constants& shared, SyncHost& host,
                                  std::chrono::milliseconds requestTimeout)
@@ -227,6 +248,7 @@ void TDownloadThread::languageGroup()
         if (running())
             ReplaceLanguageList(LangIndexFile);
     } catch (...) {
+        traceDroppedError("language list update", !running());
     }
 }
 
@@ -239,6 +261,7 @@ void TDownloadThread::moduleGroup()
         if (running())
             ReplaceModuleList(ModulesListFile);
     } catch (...) {
+        traceDroppedError("module list update", !running());
     }
 }
 
@@ -264,6 +287,7 @@ void TDownloadThread::bannerGroup()
         if (running())
             runOnMainThread(Step::Finish);
     } catch (...) {
+        traceDroppedError("banner update", !running());
     }
 }
 
