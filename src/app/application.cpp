@@ -9,6 +9,8 @@
 #include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
+#include "modules/moduleregistry.h"
+#include "platform/diagnostic.h"
 #include "platform/fileops.h"
 #include "platform/registry.h"
 #include "platform/singleinstance.h"
@@ -16,7 +18,6 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -24,13 +25,11 @@ namespace vexor {
 
 namespace {
 
-const char* const RegistryKey = "Software\\Vexor";
-
 void showMessage(QMessageBox::Icon icon, const std::string& message)
 {
     // Also on stderr: a client started from a script or a session manager
     // leaves a trace of why it stopped.
-    std::fprintf(stderr, "vexor: %s\n", message.c_str());
+    platform::writeDiagnostic(message);
     QMessageBox box(icon, QStringLiteral("Vexor"), ui::ShowText(message), QMessageBox::Ok);
     box.exec();
 }
@@ -74,8 +73,8 @@ void onTerminationSignal(Session& session, const TerminationSignals& termination
 // start-up value stays. Throws "Invalid data type for 'VexorID'".
 void readClientId(Constants& c, const platform::Registry& registry)
 {
-    if (registry.keyExists(RegistryKey))
-        c.ClientId = registry.readString(RegistryKey, "VexorID");
+    if (registry.keyExists(modules::ProductKey))
+        c.ClientId = registry.readString(modules::ProductKey, "VexorID");
 }
 
 }  // namespace
@@ -93,7 +92,7 @@ int RunVexor(int argc, char** argv)
     } catch (const std::exception& error) {
         // A runtime folder that cannot hold the lock: there is no window yet
         // to show it in, so stderr says why the program ends.
-        std::fprintf(stderr, "vexor: %s\n", error.what());
+        platform::writeDiagnostic(error.what());
         return 1;
     }
 

@@ -8,6 +8,7 @@
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
 #include "modules/modulegrid.h"
+#include "platform/diagnostic.h"
 #include "sync/downloadthread.h"
 
 #include <QApplication>
@@ -21,7 +22,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <vector>
 
@@ -145,7 +145,7 @@ void TForm1::FormCreate()
     guarded([this] { LoadSettings(); });
     guarded([&] { m_grid->DropInactive(moduleNames); });
     guarded([this] { ApplyTexts(); });
-    WebBrowser1->widget()->resize(BannerWidth, BannerHeight);
+    keepBannerSize();
     for (int i = 0; i < ModuleSlots; ++i) {
         guarded([&] {
             if (const int width = m_grid->SetUpButton(i, moduleNames); width > 0)
@@ -159,7 +159,7 @@ void TForm1::FormCreate()
     // The first cycle starts once the window is up and the event loop runs.
     if (m_app.c.AutoConnect)
         PostWindowMessage(this, CM_TRYCONNECT, 0, 0);
-    WebBrowser1->widget()->resize(BannerWidth, BannerHeight);
+    keepBannerSize();
 }
 
 void TForm1::FormDestroy()
@@ -182,7 +182,7 @@ void TForm1::setClientWidth(int width)
 
 void TForm1::showError(const std::string& message)
 {
-    std::fprintf(stderr, "vexor: %s\n", message.c_str());
+    platform::writeDiagnostic(message);
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Vexor"), ui::ShowText(message), QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
@@ -233,22 +233,9 @@ void TForm1::LanguageMenuClick(const std::string& name)
     if (!PreferForm)
         return;
     refreshLanguageList();
-    TLanguage& language = m_app.language();
-    if (!language.LanguageInstalled(name)) {
-        const int previous = PreferForm->ComboBox1->currentIndex();
-        PreferForm->SelectLanguage(name);
-        TDownloadLanguageForm* download = m_app.downloadLanguageForm;
-        if (!download || download->exec() != QDialog::Accepted) {
-            PreferForm->ComboBox1->setCurrentIndex(previous);
-            return;
-        }
-    } else {
-        PreferForm->SelectLanguage(name);
-    }
-    // The dialog may have run a sync's end meanwhile: look the object up again.
-    m_app.language().LoadLanguage(name);
-    ApplyTexts();
-    PreferForm->ApplyTexts();
+    const int previous = PreferForm->ComboBox1->currentIndex();
+    PreferForm->SelectLanguage(name);
+    PreferForm->SwitchLanguage(name, previous);
 }
 
 void TForm1::TryConnect()
@@ -375,9 +362,19 @@ void TForm1::closeEvent(QCloseEvent* event)
     emit closeAccepted();
 }
 
-void TForm1::showEvent(QShowEvent* event)
+// The banner pane is set back to its designed size after the texts are
+// applied, at the end of the creation and whenever the window is shown. A
+// plain child keeps its geometry, but the pane may be a web view that takes
+// another size from a style or font change or from its first page, and the
+// module grid's places are measured from the pane's designed width.
+void TForm1::keepBannerSize()
 {
     WebBrowser1->widget()->resize(BannerWidth, BannerHeight);
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    keepBannerSize();
     QWidget::showEvent(event);
 }
 

@@ -119,6 +119,7 @@ private:
     void Button1MouseDown();
     void Button1Enter();
     void setClientWidth(int width);
+    void keepBannerSize();
     void placeWindow(int left, int top);
     void showVersionPrompt();
     void replaceLanguage(const std::string& name);

@@ -5,13 +5,13 @@
 #include "app/uitext.h"
 #include "dialogs/preferform.h"
 #include "modules/modulegrid.h"
+#include "platform/diagnostic.h"
 #include "platform/shellopen.h"
 #include "sync/downloadthread.h"
 #include "sync/protocol.h"
 
 #include <QMessageBox>
 
-#include <cstdio>
 
 namespace vexor {
 
@@ -70,7 +70,7 @@ void TForm1::showVersionPrompt()
         return;
     const std::string url = sync::UpdatePageUrl(c.WebHost, c.ClientId, c.UserId);
     if (!platform::openUrl(url))
-        std::fprintf(stderr, "vexor: cannot open %s\n", url.c_str());
+        platform::writeDiagnostic("cannot open " + url);
 }
 
 void TForm1::replaceLanguage(const std::string& name)
@@ -85,7 +85,7 @@ void TForm1::replaceLanguage(const std::string& name)
             box.exec();
         });
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vexor: keeping the current language texts: %s\n", error.what());
+        platform::writeDiagnostic(std::string("keeping the current language texts: ") + error.what());
         return;
     }
     // With no language selected (a first run) or one the new index no longer

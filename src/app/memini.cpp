@@ -1,6 +1,6 @@
 #include "app/memini.h"
 
-#include "platform/asciicase.h"
+#include "platform/asciitext.h"
 #include "platform/exception.h"
 #include "platform/fileops.h"
 

@@ -1,12 +1,12 @@
 #include "app/uitext.h"
 
+#include "platform/diagnostic.h"
 #include "vexor/buildconfig.h"
 
 #include <QApplication>
 #include <QStringDecoder>
 #include <QWidget>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace vexor::ui {
@@ -26,7 +26,7 @@ QStringDecoder legacyDecoder()
         return decoder;
     if (reported != name) {
         reported = name;
-        std::fprintf(stderr, "vexor: code page \"%s\" is not known; texts are shown as Latin-1\n", name.c_str());
+        platform::writeDiagnostic("code page \"" + name + "\" is not known; texts are shown as Latin-1");
     }
     return QStringDecoder(QStringDecoder::Latin1, QStringDecoder::Flag::Stateless);
 }

@@ -2,7 +2,8 @@
 
 #include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
-#include "platform/asciicase.h"
+#include "modules/moduleregistry.h"
+#include "platform/asciitext.h"
 #include "platform/exception.h"
 #include "platform/shellopen.h"
 #include "sync/protocol.h"
@@ -29,7 +30,6 @@ using ui::ShowText;
 
 namespace {
 
-constexpr const char* ProductKey = "Software\\Vexor";
 // A language's or module's name as read, kept beside the shown text: the
 // name goes back to the settings, the server and the registry byte for byte.
 constexpr int NameRole = Qt::UserRole;
@@ -37,11 +37,6 @@ constexpr int NameRole = Qt::UserRole;
 std::string nameOf(const QVariant& data)
 {
     return data.toByteArray().toStdString();
-}
-
-std::string moduleKey(const std::string& name)
-{
-    return std::string(ProductKey) + "\\" + name;
 }
 
 // A flag value is on only when it is the string "Y". A missing value, another
@@ -277,12 +272,12 @@ void TPreferForm::fillModuleLists()
     m_checkListBox2->clear();
     std::vector<std::string> names;
     try {
-        names = m_app.registry.subKeyNames(ProductKey);
+        names = m_app.registry.subKeyNames(modules::ProductKey);
     } catch (const std::exception&) {
         // An unreadable registry lists no modules.
     }
     for (const auto& name : names) {
-        const std::string key = moduleKey(name);
+        const std::string key = modules::ModuleKey(name);
         if (!m_app.registry.keyExists(key))
             continue;
         addModuleItem(m_checkListBox1, name, flagIsSet(m_app.registry, key, "Default"));
@@ -296,7 +291,10 @@ void TPreferForm::Button1Click()
     // dialog then stays open.
     try {
         m_app.c.AutoConnect = m_checkBox1->isChecked();
-        switchLanguage();
+        // No selection (the stored language matched no entry): keep the
+        // current language rather than ask the server for one without a name.
+        if (ComboBox1->currentIndex() >= 0)
+            SwitchLanguage(SelectedLanguage(), SavedLanguageIndex);
         storeProxy();
         if (SetProxyParametersForOpenModules)
             SetProxyParametersForOpenModules();
@@ -311,13 +309,8 @@ void TPreferForm::Button1Click()
     accept();
 }
 
-bool TPreferForm::switchLanguage()
+bool TPreferForm::SwitchLanguage(const std::string& name, int restoreIndex)
 {
-    // No selection (the stored language matched no entry): keep the current
-    // language rather than asking the server for a language without a name.
-    if (ComboBox1->currentIndex() < 0)
-        return false;
-    const std::string name = SelectedLanguage();
     if (m_app.language().LanguageInstalled(name)) {
         loadLanguage(name);
         return true;
@@ -331,7 +324,7 @@ bool TPreferForm::switchLanguage()
         loadLanguage(name);
         return true;
     }
-    ComboBox1->setCurrentIndex(SavedLanguageIndex);
+    ComboBox1->setCurrentIndex(restoreIndex);
     return false;
 }
 
@@ -361,7 +354,7 @@ std::optional<std::string> TPreferForm::writeModuleFlags()
     const int count = std::min(m_checkListBox1->count(), m_checkListBox2->count());
     for (int k = 0; k < count; ++k) {
         const std::string key =
-            moduleKey(nameOf(m_checkListBox2->item(k)->data(NameRole)));
+            modules::ModuleKey(nameOf(m_checkListBox2->item(k)->data(NameRole)));
         // A module whose key cannot be written keeps its old values; the
         // others are still written.
         try {

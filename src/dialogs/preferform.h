@@ -52,6 +52,13 @@ public:
     // Fills ComboBox1 with `names` (the index's language names, in order)
     // unless it holds them already; a selection is kept by name.
     void SetLanguages(const std::vector<std::string>& names);
+    // Makes `name`, the entry selected in ComboBox1, the current language: at
+    // once when it is installed, else after the language download dialog (it
+    // fetches the selected entry) ended with OK and the file is there now.
+    // A switch applies this dialog's and the main window's texts; without one
+    // entry `restoreIndex` is selected again. True when switched. The menu of
+    // the main window and OK both switch through here.
+    bool SwitchLanguage(const std::string& name, int restoreIndex);
 
     // What OK needs of the main window, set by it after creating the dialog.
     // Either may be left empty (then that step is skipped).
@@ -85,8 +92,6 @@ private:
     void createControls();
     void setTabOrder();
     void fillModuleLists();
-    // Makes the selected language current; true when it was switched.
-    bool switchLanguage();
     void loadLanguage(const std::string& name);
     void storeProxy();
     // Writes "Default" and "Active" for every listed module; the first error

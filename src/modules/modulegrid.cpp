@@ -3,6 +3,8 @@
 #include "app/uitext.h"
 #include "modules/moduleregistry.h"
 #include "modules/myspeedbutton.h"
+#include "platform/asciitext.h"
+#include "platform/diagnostic.h"
 #include "platform/shellopen.h"
 #include "sync/protocol.h"
 
@@ -10,7 +12,6 @@
 #include <QMessageBox>
 #include <QWidget>
 
-#include <cstdio>
 #include <limits>
 
 namespace vexor {
@@ -105,14 +106,14 @@ void TModuleGrid::BuildModulesMenu(QMenu* modulesMenu)
     for (const std::string& caption : modules::ReadModulesMenuCaptions(m_app.c.ModulesListFile)) {
         // "&&" shows one "&": the captions come from the server, not from us,
         // so no letter of theirs becomes a hot key.
-        QAction* item = modulesMenu->addAction(ui::ShowText(modules::EscapeAmpersands(caption)));
+        QAction* item = modulesMenu->addAction(ui::ShowCaption(caption));
         connect(item, &QAction::triggered, this, [this, caption] { ModulesMenuClick(caption); });
     }
 }
 
 void TModuleGrid::ModulesMenuClick(const std::string& caption)
 {
-    const std::string name = modules::StripAmpersands(caption);
+    const std::string name = platform::withoutAmpersands(caption);
     bool installed = false;
     for (TMySpeedButton* button : Buttons) {
         // Empty slots have no module name; an empty caption matches none.
@@ -141,7 +142,7 @@ void TModuleGrid::ShowNotInstalledPrompt()
         return;
     const std::string url = sync::UpdatePageUrl(m_app.c.WebHost, m_app.c.ClientId, m_app.c.UserId);
     if (!platform::openUrl(url))
-        std::fprintf(stderr, "vexor: cannot open %s\n", url.c_str());
+        platform::writeDiagnostic("cannot open " + url);
 }
 
 void TModuleGrid::TryCloseModule(std::intptr_t wParam)

@@ -1,5 +1,7 @@
 #include "modules/moduleregistry.h"
 
+#include "platform/asciitext.h"
+
 #include <fstream>
 #include <unordered_map>
 
@@ -55,14 +57,6 @@ void DropInactive(const platform::Registry& registry, std::vector<std::string>& 
     });
 }
 
-static std::string lowerAscii(std::string text)
-{
-    for (char& ch : text)
-        if (ch >= 'A' && ch <= 'Z')
-            ch = static_cast<char>(ch - 'A' + 'a');
-    return text;
-}
-
 std::vector<std::string> ReadModulesMenuCaptions(const std::string& modulesListFile)
 {
     std::ifstream in(modulesListFile, std::ios::binary);
@@ -87,7 +81,7 @@ std::vector<std::string> ReadModulesMenuCaptions(const std::string& modulesListF
         if (eq == std::string::npos)
             lines.push_back({false, {}, {}});
         else
-            lines.push_back({true, lowerAscii(text.substr(0, eq)), text.substr(eq + 1)});
+            lines.push_back({true, platform::lowerAscii(text.substr(0, eq)), text.substr(eq + 1)});
     }
     // A repeated name shows the value of its first line.
     std::unordered_map<std::string, std::string> firstValue;
@@ -99,28 +93,6 @@ std::vector<std::string> ReadModulesMenuCaptions(const std::string& modulesListF
     for (const Line& line : lines)
         captions.push_back(line.hasValue ? firstValue[line.key] : std::string());
     return captions;
-}
-
-std::string StripAmpersands(const std::string& caption)
-{
-    std::string result;
-    result.reserve(caption.size());
-    for (char ch : caption)
-        if (ch != '&')
-            result.push_back(ch);
-    return result;
-}
-
-std::string EscapeAmpersands(const std::string& caption)
-{
-    std::string result;
-    result.reserve(caption.size());
-    for (char ch : caption) {
-        result.push_back(ch);
-        if (ch == '&')
-            result.push_back('&');
-    }
-    return result;
 }
 
 }  // namespace vexor::modules

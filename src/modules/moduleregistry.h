@@ -11,6 +11,8 @@
 // throws: a key or value that cannot be read reads as missing.
 namespace vexor::modules {
 
+// The product's registry key: the client id "VexorID" and the module keys
+// live under it. The one spelling of it in the program.
 inline constexpr const char* ProductKey = "Software\\Vexor";
 inline constexpr int MaxModuleButtons = 12;
 
@@ -42,10 +44,5 @@ void DropInactive(const platform::Registry& registry, std::vector<std::string>& 
 // dropped; a byte-order mark on the header line does not matter (it is the
 // dropped line).
 std::vector<std::string> ReadModulesMenuCaptions(const std::string& modulesListFile);
-
-// `caption` with every "&" removed (the form a menu caption is compared in).
-std::string StripAmpersands(const std::string& caption);
-// `caption` with every "&" doubled, so a menu shows it literally.
-std::string EscapeAmpersands(const std::string& caption);
 
 }  // namespace vexor::modules

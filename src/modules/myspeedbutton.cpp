@@ -1,11 +1,11 @@
 #include "modules/myspeedbutton.h"
 
 #include "app/uitext.h"
+#include "platform/diagnostic.h"
 #include "platform/fileops.h"
 
 #include <QPixmap>
 
-#include <cstdio>
 #include <exception>
 
 namespace vexor {
@@ -61,9 +61,9 @@ void TMySpeedButton::ToggleModule()
         else
             openWindow();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "vexor: module %s failed: %s\n", ModuleName.c_str(), error.what());
+        platform::writeDiagnostic("module " + ModuleName + " failed: " + error.what());
     } catch (...) {
-        std::fprintf(stderr, "vexor: module %s failed\n", ModuleName.c_str());
+        platform::writeDiagnostic("module " + ModuleName + " failed");
     }
 }
 
@@ -73,7 +73,7 @@ void TMySpeedButton::openModule()
     const std::string file = modules::LibraryFileName(ModulePath, ModuleName);
     LibraryHandle = platform::loadLibrary(file, &error);
     if (!LibraryHandle) {
-        std::fprintf(stderr, "vexor: module library %s not loaded: %s\n", file.c_str(), error.c_str());
+        platform::writeDiagnostic("module library " + file + " not loaded: " + error);
         return;
     }
     const modules::ModuleEntries entries = modules::LookUpEntries(LibraryHandle);

@@ -158,7 +158,7 @@ void THttpClient::RunRequest()
             if (ReplyCode < 299) {
                 if (OnSuccess)
                     OnSuccess(Command);
-                StatusMessage("Transaction Completed", 2);
+                StatusMessage("Transaction Completed", StatusLevel::Transaction);
             } else if (ReplyCode >= 400) {
                 if (OnFailure)
                     OnFailure(Command);

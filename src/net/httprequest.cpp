@@ -4,6 +4,7 @@
 
 #include "net/httpparse.h"
 #include "net/uuencoder.h"
+#include "platform/asciitext.h"
 
 #include <sys/stat.h>
 
@@ -42,15 +43,6 @@ std::size_t nthSlash(const std::string& text, int n)
             break;
     }
     return at;
-}
-
-std::string lowerAscii(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
 }
 
 // Splits "host", "host:port", "[v6]" or "[v6]:port"; sets `port` when given.
@@ -94,7 +86,7 @@ void THttpClient::ParseUrl()
     else
         RequestPath = first == std::string::npos ? std::string() : Url.substr(first);
     if (const auto colon = Url.find(':'); colon != std::string::npos) {
-        const std::string scheme = lowerAscii(Url.substr(0, colon));
+        const std::string scheme = platform::lowerAscii(Url.substr(0, colon));
         m_secure = scheme == "https";
         Port = m_secure ? 443 : scheme == "gopher" ? 70 : scheme == "ftp" ? 21 : 80;
     } else {

@@ -80,7 +80,7 @@ void TSocketTransport::SendAll(const char* data, std::size_t size, bool countSen
 
 void TSocketTransport::SendBuffer(const char* data, std::uint16_t length)
 {
-    StatusMessage("Sending Buffer", 4);
+    StatusMessage("Sending Buffer", StatusLevel::Detail);
     TimerOn();
     TimerGuard guard{[this] { TimerOff(); }};
     if (!Canceled.load()) {
@@ -96,7 +96,7 @@ void TSocketTransport::SendBuffer(const char* data, std::uint16_t length)
 
 void TSocketTransport::Write(const std::string& text)
 {
-    StatusMessage("Write", 8);
+    StatusMessage("Write", StatusLevel::Trace);
     // A text goes out up to its first zero byte.
     const std::size_t length = std::min(text.find('\0'), text.size());
     if (length > MaxWriteLength)
@@ -107,7 +107,7 @@ void TSocketTransport::Write(const std::string& text)
 
 void TSocketTransport::Writeln(const std::string& text)
 {
-    StatusMessage("Writeln", 8);
+    StatusMessage("Writeln", StatusLevel::Trace);
     Write(text + "\r\n");
 }
 
@@ -115,7 +115,7 @@ void TSocketTransport::Writeln(const std::string& text)
 // leaves everything after the LF in the socket for the next read.
 std::string TSocketTransport::ReadLn()
 {
-    StatusMessage("ReadLn", 8);
+    StatusMessage("ReadLn", StatusLevel::Trace);
     TimerOn();
     TimerGuard guard{[this] { TimerOff(); }};
     std::string line;
@@ -203,7 +203,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
 
 void TSocketTransport::CaptureString(std::string& text, std::int64_t maximum)
 {
-    StatusMessage("Capture String", 8);
+    StatusMessage("Capture String", StatusLevel::Trace);
     text.clear();
     CaptureLoop(
         [&](const char* data, std::size_t size) {
@@ -216,7 +216,7 @@ void TSocketTransport::CaptureString(std::string& text, std::int64_t maximum)
 
 void TSocketTransport::CaptureFile(const std::string& fileName, std::int64_t maximum)
 {
-    StatusMessage("CaptureFile", 8);
+    StatusMessage("CaptureFile", StatusLevel::Trace);
     BytesReceived = 0;
     FileHandle file{::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
     if (file.fd < 0)
@@ -232,7 +232,7 @@ void TSocketTransport::CaptureFile(const std::string& fileName, std::int64_t max
 
 void TSocketTransport::SendFile(const std::string& fileName)
 {
-    StatusMessage("SendFile", 8);
+    StatusMessage("SendFile", StatusLevel::Trace);
     FileHandle file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
         throw ESockError(vexor::formatMessage("Cannot open file %s", fileName));
@@ -252,7 +252,7 @@ void TSocketTransport::SendFile(const std::string& fileName)
 
 bool TSocketTransport::DataAvailable()
 {
-    StatusMessage("Data Available", 8);
+    StatusMessage("Data Available", StatusLevel::Trace);
     char byte = 0;
     try {
         return m_socket >= 0 && ReceiveSome(&byte, 1, true) >= 1;
@@ -263,12 +263,12 @@ bool TSocketTransport::DataAvailable()
 
 std::string TSocketTransport::Transaction(const std::string& command)
 {
-    StatusMessage("Transaction", 8);
+    StatusMessage("Transaction", StatusLevel::Trace);
     ReplyCode = 0;
     Writeln(command);
     LastReply = ReadLn();
     if (!LastReply.empty()) {
-        StatusMessage(LastReply, 1);
+        StatusMessage(LastReply, StatusLevel::Reply);
         std::int32_t code = 0;
         for (std::size_t i = 0; i < LastReply.size() && i < 10; ++i) {
             const char c = LastReply[i];

@@ -19,7 +19,7 @@ void TSocketTransport::ReportTlsError(const ETlsError& error)
 
 void TSocketTransport::StartTls(const std::string& serverName)
 {
-    StatusMessage("Start TLS", 8);
+    StatusMessage("Start TLS", StatusLevel::Trace);
     if (m_socket < 0)
         SocketError(ENOTCONN);
     TimerOn();

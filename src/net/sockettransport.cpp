@@ -21,6 +21,13 @@ namespace {
 
 std::atomic<int> SocketLayerUsers{0};
 
+// A lookup that timed out or was cancelled: it ends Connect, where a failed
+// lookup gives OnInvalidHost its chance. The text is what the caller sees.
+class ELookupStopped : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
 // "[::1]" -> "::1"; other names unchanged.
 std::string unbracketed(const std::string& name)
 {
@@ -70,21 +77,26 @@ std::vector<std::string> socketLayerInfo()
 
 TSocketTransport::TSocketTransport() : m_ioBuffer(BlockSize)
 {
-    StatusMessage("Create", 8);
+    StatusMessage("Create", StatusLevel::Trace);
     InitializeSockets();
 }
 
 TSocketTransport::~TSocketTransport()
 {
-    StatusMessage("Destroy", 8);
-    m_destroying = true;
-    CloseSocket();
+    // Nothing leaves a destructor: a close() error (the descriptor is released
+    // all the same) has no caller left to hear it.
+    try {
+        StatusMessage("Destroy", StatusLevel::Trace);
+        m_destroying = true;
+        CloseSocket();
+    } catch (...) {
+    }
     SocketLayerUsers.fetch_sub(1);
 }
 
 void TSocketTransport::InitializeSockets()
 {
-    StatusMessage("Initializing Winsock", 8);
+    StatusMessage("Initializing Winsock", StatusLevel::Trace);
     try {
         m_wake = std::make_unique<WakeUp>();
     } catch (const vexor::Exception&) {
@@ -110,9 +122,9 @@ std::string TSocketTransport::StatusText() const
     return m_statusText;
 }
 
-void TSocketTransport::StatusMessage(const std::string& status, int level)
+void TSocketTransport::StatusMessage(const std::string& status, StatusLevel level)
 {
-    if (ReportLevel < level)
+    if (ReportLevel < static_cast<std::int32_t>(level))
         return;
     {
         std::lock_guard lock(m_statusMutex);
@@ -142,7 +154,7 @@ void TSocketTransport::CallPump()
 
 std::string TSocketTransport::SocketErrorText(std::int32_t number)
 {
-    StatusMessage("Looking Up Error Message", 8);
+    StatusMessage("Looking Up Error Message", StatusLevel::Trace);
     return net::SocketErrorText(number);
 }
 
@@ -161,7 +173,7 @@ void TSocketTransport::SocketError(int err, std::int32_t ignored)
 
 void TSocketTransport::Cancel()
 {
-    StatusMessage("Canceling", 8);
+    StatusMessage("Canceling", StatusLevel::Trace);
     // The flag first: a wait that wakes up must see it.
     Canceled.store(true);
     m_wake->Signal();
@@ -169,7 +181,7 @@ void TSocketTransport::Cancel()
 
 void TSocketTransport::Abort()
 {
-    StatusMessage("Abort", 8);
+    StatusMessage("Abort", StatusLevel::Trace);
     Cancel();
 }
 
@@ -197,7 +209,7 @@ void TSocketTransport::CheckAborted(const char* text)
 // capture that re-arms after each block is still bounded from its start.
 void TSocketTransport::TimerOn()
 {
-    StatusMessage("Timer On", 8);
+    StatusMessage("Timer On", StatusLevel::Trace);
     TimedOut = false;
     if (m_timerArmed && m_timerInterval == TimeOut)
         return;
@@ -215,13 +227,13 @@ void TSocketTransport::Heard()
 
 void TSocketTransport::TimerOff()
 {
-    StatusMessage("Timer Off", 8);
+    StatusMessage("Timer Off", StatusLevel::Trace);
     m_timerArmed = false;
 }
 
 void TSocketTransport::TimerTriggered()
 {
-    StatusMessage("Timer Triggered", 8);
+    StatusMessage("Timer Triggered", StatusLevel::Trace);
     TimerOff();
     TimedOut = true;
     AsyncDone.store(true);
@@ -260,7 +272,7 @@ bool TSocketTransport::WaitFor(int fd, short events)
 
 void TSocketTransport::ResolveHost()
 {
-    StatusMessage("Resolve Host", 8);
+    StatusMessage("Resolve Host", StatusLevel::Trace);
     const std::string name = Proxy.empty() ? Host : Proxy;
     m_addresses.clear();
     if (numericAddress(name, m_remoteAddress, m_remoteLength)) {
@@ -280,9 +292,9 @@ void TSocketTransport::ResolveHost()
     }
     TimerOff();
     if (TimedOut)
-        throw ESockError("Host Lookup Timed Out");
+        throw ELookupStopped("Host Lookup Timed Out");
     if (Canceled.load())
-        throw ESockError("Host Lookup Canceled");
+        throw ELookupStopped("Host Lookup Canceled");
     AsyncDone.store(true);
     const LookupAnswer answer = lookup->Answer();
     LastEventOk = answer.error == 0 && !answer.addresses.empty();
@@ -301,10 +313,9 @@ bool TSocketTransport::ResolveOnce()
 {
     try {
         ResolveHost();
-    } catch (const ESockError& error) {
-        const std::string text = error.what();
-        if (text == "Host Lookup Timed Out" || text == "Host Lookup Canceled")
-            throw;
+    } catch (const ELookupStopped&) {
+        throw;
+    } catch (const ESockError&) {
         m_remoteLength = 0;
     }
     return m_remoteLength != 0;
@@ -312,7 +323,7 @@ bool TSocketTransport::ResolveOnce()
 
 void TSocketTransport::Connect()
 {
-    StatusMessage("Connecting", 8);
+    StatusMessage("Connecting", StatusLevel::Trace);
     if (!m_keepCancel) {
         Canceled.store(false);
         DrainWake();
@@ -374,7 +385,7 @@ void TSocketTransport::AttachSocket(int fd)
 
 void TSocketTransport::CloseSocket()
 {
-    StatusMessage("Request Close Socket", 4);
+    StatusMessage("Request Close Socket", StatusLevel::Detail);
     Connected = false;
     if (m_socket < 0)
         return;
@@ -393,7 +404,7 @@ void TSocketTransport::CloseSocket()
 
 void TSocketTransport::Disconnect()
 {
-    StatusMessage("Disconnecting", 8);
+    StatusMessage("Disconnecting", StatusLevel::Trace);
     CloseSocket();
 }
 

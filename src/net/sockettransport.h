@@ -45,6 +45,15 @@ public:
     using ESockError::ESockError;
 };
 
+// How much a status text tells; OnStatus hears the texts whose level is at
+// most ReportLevel.
+enum class StatusLevel : std::int32_t {
+    Reply = 1,        // the server's reply line
+    Transaction = 2,  // an HTTP transaction completed
+    Detail = 4,       // buffers sent, sockets closed
+    Trace = 8,        // every call and step
+};
+
 class WakeUp;
 class TlsChannel;
 class ETlsError;
@@ -67,7 +76,7 @@ public:
     std::string Host;             // name, dotted IPv4, IPv6 literal (with or without brackets)
     std::int32_t Port = 0;
     std::int32_t TimeOut = 0;     // ms without a byte that fail a timed step (lookup, connect: in all); 0 = none
-    std::int32_t ReportLevel = 0; // highest status level passed to OnStatus
+    std::int32_t ReportLevel = 0; // highest StatusLevel passed to OnStatus
     std::string Proxy;            // empty = direct connection
     std::int32_t ProxyPort = 0;
     // A capture into memory (CaptureString) fails past this many bytes.
@@ -152,7 +161,7 @@ public:
     void AttachSocket(int fd);
 
 protected:
-    void StatusMessage(const std::string& status, int level);
+    void StatusMessage(const std::string& status, StatusLevel level);
     // Raises ESockError for the last errno unless it maps to `ignored`.
     void SocketError(int err, std::int32_t ignored = ErrWouldBlock);
     void CloseSocket();

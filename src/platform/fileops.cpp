@@ -1,6 +1,6 @@
 #include "platform/fileops.h"
 
-#include "platform/asciicase.h"
+#include "platform/asciitext.h"
 
 #include <algorithm>
 #include <cerrno>

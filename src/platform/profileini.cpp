@@ -1,6 +1,6 @@
 #include "platform/profileini.h"
 
-#include "platform/asciicase.h"
+#include "platform/asciitext.h"
 #include "platform/exception.h"
 #include "platform/fileops.h"
 
@@ -13,18 +13,11 @@ namespace vexor::platform {
 namespace {
 
 // Blanks as the profile functions see them around names and values.
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-}
+constexpr std::string_view Blanks = " \t\v\f\r";
 
 std::string_view trim(std::string_view text)
 {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return trimmed(text, Blanks);
 }
 
 // One line of the file: [begin, end) is its text, [end, next) its line break.
@@ -176,8 +169,7 @@ std::string profileReadIn(const std::string& section, const std::string& key,
                           const std::string& defaultValue, const std::string& contents)
 {
     std::string_view fallback = defaultValue;
-    while (!fallback.empty() && isBlank(fallback.back()))
-        fallback.remove_suffix(1);
+    fallback = fallback.substr(0, fallback.find_last_not_of(Blanks) + 1);
     std::string_view text = contents;
     auto lines = splitLines(text, contentStart(text));
     Location where = locate(text, lines, trim(section), trim(key));

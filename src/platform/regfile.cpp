@@ -1,6 +1,6 @@
 #include "platform/regfile.h"
 
-#include "platform/asciicase.h"
+#include "platform/asciitext.h"
 #include "platform/exception.h"
 
 #include <algorithm>
@@ -14,18 +14,9 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
 std::string_view trim(std::string_view text)
 {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return trimmed(text, " \t");
 }
 
 // The key below `parent` that `key` lies in, as its first component, or

@@ -1,6 +1,6 @@
 #include "sync/cachefiles.h"
 
-#include "platform/asciicase.h"
+#include "platform/asciitext.h"
 #include "platform/fileops.h"
 #include "sync/protocol.h"
 

@@ -1,5 +1,6 @@
 #include "sync/downloadthread.h"
 
+#include "platform/diagnostic.h"
 #include "platform/fileops.h"
 #include "sync/cachefiles.h"
 #include "sync/protocol.h"
@@ -11,6 +12,26 @@
 #include <utility>
 
 namespace vexor::sync {
+
+namespace {
+
+// Called inside a catch block: the group's error is dropped (the next cycle
+// tries again) and leaves one line on stderr, unless the stop request caused
+// it by aborting the transfer.
+void traceDroppedError(const char* group, bool stopping)
+{
+    if (stopping)
+        return;
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        platform::writeDiagnostic(std::string(group) + " skipped: " + error.what());
+    } catch (...) {
+        platform::writeDiagnostic(std::string(group) + " skipped");
+    }
+}
+
+}  // namespace
 
 TDownloadThread::TDownloadThread(vexor::Constants& shared, SyncHost& host,
                                  std::chrono::milliseconds requestTimeout)
@@ -193,10 +214,10 @@ void TDownloadThread::runCycle()
     }
     languageGroup();
     if (running())
-        advance(7);
+        advance(GaugeStep);
     moduleGroup();
     if (running())
-        advance(7);
+        advance(GaugeStep);
     bannerGroup();
 }
 
@@ -227,6 +248,7 @@ void TDownloadThread::languageGroup()
         if (running())
             ReplaceLanguageList(LangIndexFile);
     } catch (...) {
+        traceDroppedError("language list update", !running());
     }
 }
 
@@ -239,6 +261,7 @@ void TDownloadThread::moduleGroup()
         if (running())
             ReplaceModuleList(ModulesListFile);
     } catch (...) {
+        traceDroppedError("module list update", !running());
     }
 }
 
@@ -250,20 +273,21 @@ void TDownloadThread::bannerGroup()
     try {
         const std::string answer = getText(url);
         if (running())
-            advance(7);
+            advance(GaugeStep);
         // A wrong length or a hostile identifier: no slot is touched, the
         // counters are kept and the interval stays; FinishSync still runs.
         if (const std::optional<CountAnswer> lineUp = ParseCountAnswer(answer)) {
-            for (int slot = 0; slot < 10 && running(); ++slot) {
+            for (int slot = 0; slot < BannerSlotCount && running(); ++slot) {
                 updateSlot(slot, lineUp->BannerIds[static_cast<std::size_t>(slot)]);
                 BannerCounts[static_cast<std::size_t>(slot)] = 0;
-                advance(7);
+                advance(GaugeStep);
             }
             RotationInterval = lineUp->RotationInterval;
         }
         if (running())
             runOnMainThread(Step::Finish);
     } catch (...) {
+        traceDroppedError("banner update", !running());
     }
 }
 

@@ -87,8 +87,10 @@ public:
     // PrepareSync/FinishSync it only requests the stop and does not wait.
     void Shutdown();
 
-    // The gauge, 0 to 91: 0 before LANGL and VERSION, +7 after the language
-    // group, the module group, LCOUNT and each banner slot. Any thread.
+    // The gauge, 0 to 91: 0 before LANGL and VERSION, +GaugeStep after the
+    // language group, the module group, LCOUNT and each banner slot, so a full
+    // cycle ends at (3 + BannerSlotCount) * GaugeStep. Any thread.
+    static constexpr int GaugeStep = 7;
     int Progress() const { return m_progress.load(); }
 
     // Tests: replaces the host name lookup of the thread's requests (see
@@ -102,14 +104,14 @@ public:
     // with the displays counted since PrepareSync kept on top (see above).
     void HandBackTo(vexor::Constants& shared) const;
     // BannerCounts as they were when PrepareSync returned.
-    const std::array<std::int32_t, 10>& CountsAtPrepare() const { return m_countsAtPrepare; }
+    const std::array<std::int32_t, BannerSlotCount>& CountsAtPrepare() const { return m_countsAtPrepare; }
 
     // The worker's copies. Written by PrepareSync and read by FinishSync on
     // the main thread; read and changed by the worker in between. Touch them
     // only inside those two steps or while Idle().
     std::string LangIndexFile, ClientId, UserId, LanguageName, ModulesListFile;
-    std::array<std::string, 10> BannerIds;
-    std::array<std::int32_t, 10> BannerCounts{};
+    std::array<std::string, BannerSlotCount> BannerIds;
+    std::array<std::int32_t, BannerSlotCount> BannerCounts{};
     std::int32_t RotationInterval = 10000;  // milliseconds
     std::string LogoDir, BannerDir;         // end with "/"
     std::int32_t StartUps = 0;
@@ -141,7 +143,7 @@ private:
     net::THttpClient HttpClient1;
     std::atomic<int> m_progress{0};
     std::atomic<bool> m_stopRequested{false};
-    std::array<std::int32_t, 10> m_countsAtPrepare{};
+    std::array<std::int32_t, BannerSlotCount> m_countsAtPrepare{};
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;  // any change below; waiters re-check

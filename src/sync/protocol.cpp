@@ -2,6 +2,7 @@
 
 #include "app/settings.h"
 #include "net/urlencoder.h"
+#include "platform/asciitext.h"
 #include "platform/fileops.h"
 
 #include <cctype>
@@ -32,15 +33,6 @@ int hexValue(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-std::string_view trimBlanks(std::string_view text)
-{
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    return text;
 }
 
 // Checks the grammar [+-] digits [. digits] [(e|E) [+-] digits], with at least
@@ -185,8 +177,8 @@ std::string ModlUrl(std::string_view host, const ClientIdentity& who, std::strin
 }
 
 std::string LcountUrl(std::string_view host, const ClientIdentity& who,
-                      const std::array<std::string, 10>& bannerIds,
-                      const std::array<std::int32_t, 10>& bannerCounts)
+                      const std::array<std::string, BannerSlotCount>& bannerIds,
+                      const std::array<std::int32_t, BannerSlotCount>& bannerCounts)
 {
     const std::string ids = JoinBannerIds(bannerIds);
     const std::string counts = FormatCounters(bannerCounts);
@@ -225,7 +217,7 @@ std::string FormatCounter(std::int32_t value)
     return formatCounter(value, false);
 }
 
-std::string FormatCounters(const std::array<std::int32_t, 10>& counts)
+std::string FormatCounters(const std::array<std::int32_t, BannerSlotCount>& counts)
 {
     std::string text;
     for (std::int32_t count : counts)
@@ -233,7 +225,7 @@ std::string FormatCounters(const std::array<std::int32_t, 10>& counts)
     return text;
 }
 
-std::string JoinBannerIds(const std::array<std::string, 10>& ids)
+std::string JoinBannerIds(const std::array<std::string, BannerSlotCount>& ids)
 {
     std::string text;
     for (const std::string& id : ids)
@@ -243,7 +235,7 @@ std::string JoinBannerIds(const std::array<std::string, 10>& ids)
 
 std::optional<double> ParseVersionNumber(std::string_view body)
 {
-    std::string_view text = trimBlanks(body);
+    std::string_view text = platform::trimmed(body, " ");
     const NumberShape shape = inspectNumber(text);
     if (!shape.valid)
         return std::nullopt;
@@ -286,16 +278,18 @@ bool IsSafeBannerId(std::string_view id)
 
 std::optional<CountAnswer> ParseCountAnswer(std::string_view body)
 {
-    if (body.size() != 66)
+    constexpr std::size_t IdLength = 6;
+    constexpr std::size_t IntervalAt = BannerSlotCount * IdLength;
+    if (body.size() != IntervalAt + 6)
         return std::nullopt;
     CountAnswer answer;
-    for (std::size_t slot = 0; slot < 10; ++slot) {
-        answer.BannerIds[slot] = std::string(body.substr(slot * 6, 6));
+    for (std::size_t slot = 0; slot < BannerSlotCount; ++slot) {
+        answer.BannerIds[slot] = std::string(body.substr(slot * IdLength, IdLength));
         if (!IsSafeBannerId(answer.BannerIds[slot]))
             return std::nullopt;
     }
     std::int32_t interval = 0;
-    for (char c : body.substr(60, 6)) {
+    for (char c : body.substr(IntervalAt, 6)) {
         const int digit = hexValue(c);
         if (digit < 0) {
             interval = 1000;

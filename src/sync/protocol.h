@@ -4,6 +4,8 @@
 // builds, and the parsers for the script's short answers. Pure functions, safe
 // on any thread; nothing here touches the process locale.
 
+#include "app/constants.h"
+
 #include <array>
 #include <cstdint>
 #include <initializer_list>
@@ -60,8 +62,8 @@ std::string ModlUrl(std::string_view host, const ClientIdentity& who, std::strin
 // LCOUNT: "&LOGOIDS=" the ten identifiers joined, "&LOG=" the ten counters
 // (FormatCounters), "&LF=2".
 std::string LcountUrl(std::string_view host, const ClientIdentity& who,
-                      const std::array<std::string, 10>& bannerIds,
-                      const std::array<std::int32_t, 10>& bannerCounts);
+                      const std::array<std::string, BannerSlotCount>& bannerIds,
+                      const std::array<std::int32_t, BannerSlotCount>& bannerCounts);
 std::string LogoUrl(std::string_view host, const ClientIdentity& who, std::string_view bannerId);
 std::string HtmlUrl(std::string_view host, const ClientIdentity& who, std::string_view bannerId);
 // LANGC: "&L=" the language's file name (not its display name).
@@ -75,8 +77,8 @@ std::string UpdatePageUrl(std::string_view webHost, std::string_view clientId, s
 // value above FFFFFF takes as many digits as it needs. A negative counter is
 // sent as its 32-bit two's complement (8 digits), as the original client did.
 std::string FormatCounter(std::int32_t value);
-std::string FormatCounters(const std::array<std::int32_t, 10>& counts);
-std::string JoinBannerIds(const std::array<std::string, 10>& ids);
+std::string FormatCounters(const std::array<std::int32_t, BannerSlotCount>& counts);
+std::string JoinBannerIds(const std::array<std::string, BannerSlotCount>& ids);
 
 // VERSION answer. True when the whole body is a decimal number (optional sign,
 // digits with an optional "." and fraction, optional exponent "e"/"E" with an
@@ -90,7 +92,7 @@ std::optional<double> ParseVersionNumber(std::string_view body);
 
 // The new line-up of an LCOUNT answer.
 struct CountAnswer {
-    std::array<std::string, 10> BannerIds;  // slot 0 first; "000000" empties a slot
+    std::array<std::string, BannerSlotCount> BannerIds;  // slot 0 first; "000000" empties a slot
     std::int32_t RotationInterval = 1000;   // milliseconds
 };
 

@@ -1,7 +1,7 @@
 // vexor-reg: query and edit the per-user registry of Vexor from the command
 // line, for installers and people. Exit status: 0 done, 1 key or value not
 // found, 2 bad command line, 3 the registry file could not be written.
-#include "platform/asciicase.h"
+#include "platform/asciitext.h"
 #include "platform/exception.h"
 #include "platform/registry.h"
 

@@ -198,24 +198,26 @@ TEST_F(MainWindowTest, NamesKeepTheirBytesAndShowTheirCharacters)
     ::unsetenv("VEXOR_LEGACY_CODEPAGE");
 }
 
-TEST_F(MainWindowTest, LanguageNotInstalledAndDownloadCancelledRestoresTheSelection)
+// Cancelled, or ended with OK while the file is still missing: no switch.
+TEST_F(MainWindowTest, LanguageNotInstalledAndNotDownloadedRestoresTheSelection)
 {
     prepare = [this] { program->dir.write("Languages/lang.ini", GermanIndex); };
     create();
     TDownloadLanguageForm download(program->context, *form->PreferForm);
     program->context.downloadLanguageForm = &download;
-    form->PreferForm->SelectLanguage("English");
-
-    std::string selectedWhileOpen;
-    ModalResponder responder([&](QWidget* modal) {
-        selectedWhileOpen = form->PreferForm->SelectedLanguage();
-        static_cast<QDialog*>(modal)->reject();
-    });
-    form->LanguageMenuClick("Francais");
-    EXPECT_TRUE(responder.seen);
-    EXPECT_EQ(selectedWhileOpen, "Francais") << "the dialog downloads the selected language";
-    EXPECT_EQ(form->PreferForm->SelectedLanguage(), "English");
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Vexor"));
+    for (const bool accepted : {false, true}) {
+        form->PreferForm->SelectLanguage("English");
+        std::string selectedWhileOpen;
+        ModalResponder responder([&](QWidget* modal) {
+            selectedWhileOpen = form->PreferForm->SelectedLanguage();
+            static_cast<QDialog*>(modal)->done(accepted ? QDialog::Accepted : QDialog::Rejected);
+        });
+        form->LanguageMenuClick("Francais");
+        EXPECT_TRUE(responder.seen);
+        EXPECT_EQ(selectedWhileOpen, "Francais") << "the dialog downloads the selected language";
+        EXPECT_EQ(form->PreferForm->SelectedLanguage(), "English") << accepted;
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Vexor"));
+    }
     program->context.downloadLanguageForm = nullptr;
 }
 

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -73,6 +74,17 @@ TEST(SocketTransportInfoTest, WinsockInfoHasSixDescribedLines)
     for (std::size_t i = 0; i < 6; ++i)
         EXPECT_EQ(transport.WinsockInfo[i].rfind(prefixes[i], 0), 0u) << transport.WinsockInfo[i];
     EXPECT_GT(std::stoi(transport.WinsockInfo[4].substr(13)), 0);
+}
+
+TEST(SocketTransportInfoTest, CloseErrorNeverLeavesTheDestructor)
+{
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    auto transport = std::make_unique<TSocketTransport>();
+    transport->AttachSocket(fds[0]);
+    ::close(fds[0]);  // behind the component's back: its own close() fails
+    EXPECT_NO_THROW(transport.reset());
+    ::close(fds[1]);
 }
 
 // A transport attached to one end of a socketpair; the test drives the other.
