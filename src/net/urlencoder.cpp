@@ -13,6 +13,13 @@ bool keptAsIs(unsigned char c)
 
 constexpr char Hex[] = "0123456789ABCDEF";
 
+void appendEscaped(std::string& encoded, unsigned char c)
+{
+    encoded += '%';
+    encoded += Hex[c >> 4];
+    encoded += Hex[c & 15];
+}
+
 }  // namespace
 
 std::string EncodeQueryValue(std::string_view value)
@@ -24,9 +31,7 @@ std::string EncodeQueryValue(std::string_view value)
         if (keptAsIs(c) || c == '-' || c == '.' || c == '_' || c == '~') {
             encoded += ch;
         } else {
-            encoded += '%';
-            encoded += Hex[c >> 4];
-            encoded += Hex[c & 15];
+            appendEscaped(encoded, c);
         }
     }
     return encoded;
@@ -44,9 +49,7 @@ std::string TUrlEncoder::EncodedString()
             } else if (keptAsIs(c)) {
                 encoded += ch;
             } else {
-                encoded += '%';
-                encoded += Hex[c >> 4];
-                encoded += Hex[c & 15];
+                appendEscaped(encoded, c);
             }
         }
         return encoded;
