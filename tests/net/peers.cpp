@@ -89,7 +89,9 @@ void writeText(const fs::path& path, const std::string& text, fs::perms perms = 
     fs::permissions(path, perms);
 }
 
-bool runToEnd(std::vector<std::string> args)
+// Starts `args` with standard output and error in `out`; in a process group
+// of its own when `ownGroup`. Returns the pid, -1 when nothing started.
+pid_t spawn(std::vector<std::string>& args, const char* out, int openFlags, bool ownGroup)
 {
     std::vector<char*> argv;
     for (auto& arg : args)
@@ -97,15 +99,27 @@ bool runToEnd(std::vector<std::string> args)
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out, openFlags, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return false;
+    return pid;
+}
+
+bool runToEnd(std::vector<std::string> args)
+{
+    const pid_t pid = spawn(args, "/dev/null", O_WRONLY, false);
     int status = 0;
-    return ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // The peer drops to "nobody" as root: every folder on the way must be open to it.
@@ -120,24 +134,9 @@ void openForPeer(const fs::path& folder)
 
 PeerProcess::PeerProcess(std::vector<std::string> args, const fs::path& log)
 {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     // A process group of its own: Apache ends by signalling its whole group,
     // which would otherwise include the test.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    if (posix_spawn(&m_pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
-        m_pid = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    m_pid = spawn(args, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, true);
 }
 
 PeerProcess::~PeerProcess()
