@@ -187,12 +187,12 @@ int main(int argc, char** argv)
     int status = 0;
     {
         vexor::net::testing::SquidPeer squid(squidDir, "vexor", "bench pass");
-        if (squid.Ready()) {
-            const std::string proxy = "127.0.0.1:" + std::to_string(squid.Port());
+        if (squid.ready()) {
+            const std::string proxy = "127.0.0.1:" + std::to_string(squid.port());
             measure("through Squid with credentials:", runs, imageBytes, vendor.host(),
-                    {"127.0.0.1", squid.Port(), "vexor", "bench pass"}, {"-x", proxy, "-U", "vexor:bench pass"});
+                    {"127.0.0.1", squid.port(), "vexor", "bench pass"}, {"-x", proxy, "-U", "vexor:bench pass"});
         } else {
-            std::fprintf(stderr, "squid did not start:\n%s\n", squid.Diagnostics().c_str());
+            std::fprintf(stderr, "squid did not start:\n%s\n", squid.diagnostics().c_str());
             status = 1;
         }
     }

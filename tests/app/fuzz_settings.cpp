@@ -2,6 +2,7 @@
 // conversion, then is written as a whole settings.ini into a private
 // temporary folder and read with ReadSettings.
 #include "app/settings.h"
+#include "tempdir.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -18,22 +19,6 @@ void check(bool condition)
     if (!condition)
         __builtin_trap();
 }
-
-struct FuzzFolder {
-    FuzzFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vexor-fuzz-settings-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        path = pattern + "/";
-    }
-    ~FuzzFolder()
-    {
-        std::error_code error;
-        std::filesystem::remove_all(path, error);
-    }
-    std::string path;
-};
 
 void fuzzConversion(const std::string& text)
 {
@@ -52,16 +37,16 @@ void fuzzConversion(const std::string& text)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static FuzzFolder folder;
+    static const vexor::testkit::TempDir folder;
     const std::string text(reinterpret_cast<const char*>(data), size);
     fuzzConversion(text);
 
     {
-        std::ofstream out(folder.path + vexor::SettingsFileName, std::ios::binary | std::ios::trunc);
+        std::ofstream out(folder.path() + vexor::SettingsFileName, std::ios::binary | std::ios::trunc);
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
     }
     vexor::Constants c;
-    vexor::InitializeConstants(c, folder.path);
+    vexor::InitializeConstants(c, folder.path());
     const vexor::WindowSettings window = vexor::ReadSettings(c);
     check(window.Language.size() < 2048);
     for (const std::string& id : c.BannerIds)

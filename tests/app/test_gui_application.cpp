@@ -73,7 +73,7 @@ public:
         return false;
     }
 
-    TempDir dir;
+    testkit::TempDir dir;
     testing::RefusedPort refused;
 };
 

@@ -29,7 +29,6 @@ class BannerViewTest : public ::testing::Test {
 protected:
     BannerViewTest()
     {
-        ::setenv("VEXOR_OPEN_URL_LOG", (dir.path() + "urls.log").c_str(), 1);
         view.resize(124, 94);
     }
     QString path(const std::string& relative) const { return QString::fromStdString(dir.path() + relative); }
@@ -48,7 +47,8 @@ protected:
         return value.typeId() == QMetaType::QPixmap ? value.value<QPixmap>().toImage() : value.value<QImage>();
     }
 
-    TempDir dir;
+    testkit::TempDir dir;
+    testkit::ScopedEnv urlLog{"VEXOR_OPEN_URL_LOG", dir.path() + "urls.log"};
     HtmlBannerView view;
 };
 

@@ -166,7 +166,7 @@ TEST_F(MainWindowTest, NamesKeepTheirBytesAndShowTheirCharacters)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        ::setenv("VEXOR_LEGACY_CODEPAGE", row.codePage, 1);
+        const testkit::ScopedEnv codePage("VEXOR_LEGACY_CODEPAGE", row.codePage);
         const std::string& name = row.name;
         const std::string key = "Software\\Vexor\\" + name;
         prepare = [&] {
@@ -195,7 +195,6 @@ TEST_F(MainWindowTest, NamesKeepTheirBytesAndShowTheirCharacters)
         EXPECT_NE(program->dir.read("settings.ini").find("\r\nLanguage=" + name + "\r\n"), std::string::npos);
         form.reset();
     }
-    ::unsetenv("VEXOR_LEGACY_CODEPAGE");
 }
 
 // Cancelled, or ended with OK while the file is still missing: no switch.

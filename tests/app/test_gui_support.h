@@ -9,7 +9,9 @@
 #include "app/constants.h"
 #include "app/language.h"
 #include "platform/registry.h"
-#include "test_tempdir.h"
+#include "loopbackserver.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,10 +25,6 @@
 #include <string>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 // QTRY_VERIFY that fails the GoogleTest test: waits (processing events) until
 // the condition holds, for at most 5 s or the given time-out in milliseconds.
 #define GUI_TRY_VERIFY(expr) \
@@ -35,37 +33,6 @@
     ASSERT_TRUE(QTest::qWaitFor([&]() { return static_cast<bool>(expr); }, ms)) << "waited for: " #expr
 
 namespace vexor::testing {
-
-// A loopback port on which nothing listens: bound, never listening, so a
-// connect is refused at once. Held for the life of the object. With `stall`
-// it listens but never accepts: a connect succeeds and no answer ever comes.
-class RefusedPort {
-public:
-    explicit RefusedPort(bool stall = false)
-    {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) == 0
-            && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
-            && (!stall || ::listen(m_fd, 4) == 0))
-            m_port = ntohs(address.sin_port);
-    }
-    ~RefusedPort()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RefusedPort(const RefusedPort&) = delete;
-    RefusedPort& operator=(const RefusedPort&) = delete;
-    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-private:
-    int m_fd = -1;
-    int m_port = 1;
-};
 
 // One test's program folder, registry and shared state.
 class GuiProgram {
@@ -83,7 +50,6 @@ public:
         InitializeConstants(c, dir.path());
         c.ServerHost = refused.host();
         c.WebHost = "web.example:8080";
-        ::setenv("VEXOR_OPEN_URL_LOG", urlLog().c_str(), 1);
     }
 
     // The language object, as start-up makes it: the index read, "English" loaded.
@@ -97,8 +63,9 @@ public:
     std::string urlLog() const { return dir.path() + "urls.log"; }
     std::string openedUrls() const { return dir.read("urls.log"); }
 
-    TempDir dir;
-    RefusedPort refused;
+    testkit::TempDir dir;
+    testkit::ScopedEnv urlLogSetting{"VEXOR_OPEN_URL_LOG", urlLog()};
+    testkit::QuietPort refused;  // nothing listens: every connect is refused at once
     Constants c;
     platform::Registry registry;
     AppContext context{c, registry, nullptr};

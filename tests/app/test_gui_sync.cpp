@@ -6,6 +6,7 @@
 
 #include "app/windowmessage.h"
 #include "dialogs/preferform.h"
+#include "fakevendor.h"
 #include "sync/downloadthread.h"
 #include "test_gui_support.h"
 
@@ -13,88 +14,18 @@
 #include <QTest>
 #include <QTimer>
 
-#include <httplib.h>
-
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <algorithm>
 
 namespace vexor {
 namespace {
 
 using testing::GuiProgram;
 using testing::ModalResponder;
+using testkit::FakeVendor;
 
 const std::string Ids = "AAAAAABBBBBBCCCCCC" + std::string(42, '0');
-
-// Answers the script's actions; VERSION can be held back until the test has
-// done what it wants to do while the cycle runs.
-class FakeScript {
-public:
-    FakeScript()
-    {
-        m_server.Get("/cgi-bin/script/vexor_parser.pl", [this](const httplib::Request& request, httplib::Response& response) {
-            response.set_content(answer(request.get_param_value("A")), "text/plain");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-    }
-    ~FakeScript()
-    {
-        openVersionGate();
-        m_server.stop();
-        m_thread.join();
-    }
-
-    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
-    void closeVersionGate()
-    {
-        std::lock_guard lock(m_mutex);
-        m_gateOpen = false;
-    }
-    void openVersionGate()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_gateOpen = true;
-        }
-        m_changed.notify_all();
-    }
-
-    std::atomic<int> langlRequests{0};
-    std::string versionAnswer = "1.3";
-    std::string languageList = "[Languages]\r\nEnglish=english.lng\r\nDeutsch=german.lng\r\n";
-    std::string countAnswer = Ids + "0007D0";  // the same line-up, 2000 ms
-
-private:
-    std::string answer(const std::string& action)
-    {
-        if (action == "LANGL") {
-            ++langlRequests;
-            return languageList;
-        }
-        if (action == "VERSION") {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_gateOpen; });
-            return versionAnswer;
-        }
-        if (action == "MODL")
-            return "[Modules]\r\n1=Notes\r\n";
-        if (action == "LCOUNT")
-            return countAnswer;
-        return "<html></html>";
-    }
-
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_gateOpen = true;
-};
 
 class SyncTest : public ::testing::Test {
 protected:
@@ -102,6 +33,7 @@ protected:
     {
         program = std::make_unique<GuiProgram>("[Settings]\r\nAutoConnect=0\r\nLanguage=English\r\nBanners=" + Ids +
                                                "\r\nLogs=000005000000000000\r\n" + extraSettings);
+        script.setAnswers(answers);
         program->c.ServerHost = script.host();
         program->createLanguage();
         form = std::make_unique<TForm1>(program->context);
@@ -109,13 +41,26 @@ protected:
     // One whole cycle: started by the connect message, ended by FinishSync.
     void runCycle()
     {
-        const int before = script.langlRequests;
+        const int before = langlRequests();
         PostWindowMessage(form.get(), CM_TRYCONNECT, 0, 0);
-        GUI_TRY_VERIFY(script.langlRequests > before);
+        GUI_TRY_VERIFY(langlRequests() > before);
         GUI_TRY_VERIFY_WITH_TIMEOUT(form->DownloadThread->Idle(), 10000);
     }
 
-    FakeScript script;
+    int langlRequests() const
+    {
+        const auto log = script.log();
+        return static_cast<int>(std::count_if(log.begin(), log.end(), [](const auto& r) { return r.action() == "LANGL"; }));
+    }
+
+    FakeVendor script;
+    FakeVendor::Answers answers = [] {
+        FakeVendor::Answers a;
+        a.langList = "[Languages]\r\nEnglish=english.lng\r\nDeutsch=german.lng\r\n";
+        a.modList = "[Modules]\r\n1=Notes\r\n";
+        a.lineUp = Ids + "0007D0";  // the same line-up, 2000 ms
+        return a;
+    }();
     std::unique_ptr<GuiProgram> program;
     std::unique_ptr<TForm1> form;
 };
@@ -125,14 +70,14 @@ TEST_F(SyncTest, HandsOverTheStateAndTakesBackResultsKeepingCountsOfTheCycle)
     create("StartUps=6\r\nInstall=1\r\n");
     Constants& c = program->c;
     c.ClientId = "7788";
-    script.closeVersionGate();
+    script.stallOn("VERSION");
     PostWindowMessage(form.get(), CM_TRYCONNECT, 0, 0);
-    GUI_TRY_VERIFY(script.langlRequests == 1);  // PrepareSync has run
+    GUI_TRY_VERIFY(langlRequests() == 1);  // PrepareSync has run
 
     // While the worker waits for VERSION, the window goes on counting.
     c.BannerCounts[1] += 3;
     c.BannerCounts[0] += 1;
-    script.openVersionGate();
+    script.release();
     GUI_TRY_VERIFY_WITH_TIMEOUT(c.StartUps == 0, 10000);
     GUI_TRY_VERIFY(form->DownloadThread->Idle());
 
@@ -168,7 +113,7 @@ TEST_F(SyncTest, HandsOverTheStateAndTakesBackResultsKeepingCountsOfTheCycle)
 
 TEST_F(SyncTest, VersionPromptOnlyInACycleThatEndsWithStartUpsOne)
 {
-    script.versionAnswer = "1.4";
+    answers.version = "1.4";
     create("StartUps=0\r\nInstall=1\r\n");  // this start makes it 1
     {
         // A close while the prompt is open saves what is current then: the
@@ -198,7 +143,7 @@ TEST_F(SyncTest, VersionPromptOnlyInACycleThatEndsWithStartUpsOne)
 
 TEST_F(SyncTest, NoPromptWhenThePreviousRunsDidNotSync)
 {
-    script.versionAnswer = "2";
+    answers.version = "2";
     create("StartUps=3\r\n");
     ModalResponder responder;
     ASSERT_NO_FATAL_FAILURE(runCycle());
@@ -221,7 +166,8 @@ TEST_F(SyncTest, LanguageObjectIsReplacedOnlyByAGoodOne)
 
     // An index that cannot be read: the old object and its texts stay, the
     // rest of the cycle's end still happens.
-    script.languageList = "not a language list";
+    answers.langList = "not a language list";
+    script.setAnswers(answers);
     std::filesystem::remove(program->c.LangIndexFile);
     std::filesystem::create_directories(program->c.LangIndexFile + "/x");
     program->c.StartUps = 1;

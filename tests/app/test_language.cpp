@@ -1,7 +1,7 @@
 #include "app/language.h"
 
 #include "platform/exception.h"
-#include "test_tempdir.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <fstream>
 
 using vexor::TLanguage;
+using vexor::testkit::TempDir;
 
 namespace {
 

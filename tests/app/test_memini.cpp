@@ -1,7 +1,7 @@
 #include "app/memini.h"
 
 #include "platform/exception.h"
-#include "test_tempdir.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 using vexor::TMemIniFile;
+using vexor::testkit::TempDir;
 
 namespace {
 

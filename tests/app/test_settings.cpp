@@ -1,7 +1,7 @@
 #include "app/settings.h"
 
 #include "platform/exception.h"
-#include "test_tempdir.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 
 using vexor::Constants;
 using vexor::WindowSettings;
+using vexor::testkit::TempDir;
 
 namespace {
 

@@ -4,53 +4,14 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <stdexcept>
 
 namespace vexor::net::testing {
-
-std::string NginxConfig(const std::filesystem::path& dir, const std::string& servers)
-{
-    const std::string d = dir.string();
-    return "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\n"
-           "error_log " + d + "/nginx-error.log;\nevents { worker_connections 64; }\nhttp {\n"
-           "  access_log " + d + "/nginx-access.log;\n"
-           "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
-           "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
-           "  scgi_temp_path " + d + "/scgi;\n" + servers + "}\n";
-}
-
-std::unique_ptr<PeerProcess> StartTinyproxy(const std::filesystem::path& dir, std::uint16_t port)
-{
-    const std::string d = dir.string();
-    WriteFileText(dir / "tinyproxy.conf",
-                  "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 10\nMaxClients 10\n"
-                  "BasicAuth vexor s3cret-pass\nPidFile \"" + d + "/tinyproxy.pid\"\n"
-                  "LogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n");
-    auto proxy = std::make_unique<PeerProcess>(
-        std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, dir / "tinyproxy.out");
-    if (!proxy->WaitReady(port))
-        return nullptr;
-    return proxy;
-}
 
 std::string Reply(const std::string& status, const std::string& body, const std::string& extraHeaders)
 {
     return "HTTP/1.0 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extraHeaders
         + "\r\n" + body;
-}
-
-std::string ReadFileText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFileText(const std::filesystem::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 std::string ErrorOf(const std::function<void()>& call)
@@ -97,23 +58,8 @@ BlackHole::~BlackHole()
     ::close(m_listener);
 }
 
-TempDir::TempDir()
-{
-    std::random_device random;
-    m_path = std::filesystem::temp_directory_path()
-        / ("vexor-net-" + std::to_string(::getpid()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(m_path);
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
 void LoopbackTest::SetUp()
 {
-    m_dir = std::make_unique<TempDir>();
     m_server = std::make_unique<LoopbackServer>([this](ServerConnection& connection, int index) {
         LoopbackServer::Script script;
         {
@@ -127,9 +73,8 @@ void LoopbackTest::SetUp()
 
 void LoopbackTest::TearDown()
 {
-    m_server->Stop();
+    m_server->stop();
     m_server.reset();
-    m_dir.reset();
 }
 
 void LoopbackTest::Serve(LoopbackServer::Script script)
@@ -140,7 +85,7 @@ void LoopbackTest::Serve(LoopbackServer::Script script)
 
 std::string LoopbackTest::BaseUrl() const
 {
-    return "http://127.0.0.1:" + std::to_string(m_server->Port());
+    return "http://127.0.0.1:" + std::to_string(m_server->port());
 }
 
 }  // namespace vexor::net::testing

@@ -1,11 +1,13 @@
 #pragma once
 
 // Helpers shared by the network tests: a fixture whose loopback server runs
-// the script the test case sets, and small file helpers.
+// the script the test case sets, replies, errors and addresses.
 
 #include "loopbackserver.h"
-#include "peers.h"
 #include "net/httpclient.h"
+#include "peers.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +25,10 @@
 
 namespace vexor::net::testing {
 
+using namespace vexor::testkit;
+
 // An HTTP reply with a Content-Length line for `body`.
 std::string Reply(const std::string& status, const std::string& body, const std::string& extraHeaders = "");
-
-std::string ReadFileText(const std::filesystem::path& path);
-void WriteFileText(const std::filesystem::path& path, const std::string& text);
 
 // Runs `call` and returns the text of the ESockError it raised ("" if none).
 std::string ErrorOf(const std::function<void()>& call);
@@ -43,31 +44,12 @@ public:
     ~BlackHole();
     BlackHole(const BlackHole&) = delete;
     BlackHole& operator=(const BlackHole&) = delete;
-    std::uint16_t Port() const { return m_port; }
+    std::uint16_t port() const { return m_port; }
 
 private:
     int m_listener = -1;
     int m_filler = -1;
     std::uint16_t m_port = 0;
-};
-
-// An nginx configuration for a run as a normal user: pid, logs and temporary
-// folders in `dir`, the given server blocks inside "http".
-std::string NginxConfig(const std::filesystem::path& dir, const std::string& servers);
-
-// tinyproxy on 127.0.0.1:`port` asking for the Basic credentials
-// vexor / s3cret-pass, its files in `dir`; nullptr when it did not come up.
-std::unique_ptr<PeerProcess> StartTinyproxy(const std::filesystem::path& dir, std::uint16_t port);
-
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
 };
 
 class LoopbackTest : public ::testing::Test {
@@ -80,7 +62,7 @@ protected:
     std::string BaseUrl() const;  // "http://127.0.0.1:<port>"
 
     std::unique_ptr<LoopbackServer> m_server;
-    std::unique_ptr<TempDir> m_dir;
+    TempDir m_dir;
 
 private:
     std::mutex m_scriptMutex;

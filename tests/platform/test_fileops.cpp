@@ -1,6 +1,7 @@
 #include "platform/fileops.h"
 
-#include "tempfolder.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,21 +14,22 @@
 #include <unistd.h>
 
 using namespace vexor::platform;
+using namespace vexor::testkit;
 
 class FileOps : public testing::Test {
 protected:
     void SetUp() override
     {
         ::mkdir((folder / "Languages").c_str(), 0755);
-        writeText(folder / "Languages/lang.ini", "[Languages]\r\nEnglish=english.lng\r\n");
+        writeFile(folder / "Languages/lang.ini", "[Languages]\r\nEnglish=english.lng\r\n");
         ::mkdir((folder / "advs").c_str(), 0755);
     }
-    TempFolder folder;
+    TempDir folder;
 };
 
 TEST_F(FileOps, ResolvePathMatchesEachComponentWithoutCase)
 {
-    const std::string base = folder.path();
+    const std::string base = folder.path().substr(0, folder.path().size() - 1);  // without its "/"
     const std::pair<std::string, std::string> cases[] = {
         {base + "/Languages/lang.ini", base + "/Languages/lang.ini"},
         {base + "/languages/lang.ini", base + "/Languages/lang.ini"},
@@ -73,7 +75,7 @@ TEST_F(FileOps, FileExistsOnlyForRegularFiles)
 
 TEST_F(FileOps, DeleteFile)
 {
-    writeText(folder / "advs/000001.gif", "GIF");
+    writeFile(folder / "advs/000001.gif", "GIF");
     EXPECT_TRUE(deleteFile(folder / "ADVS/000001.GIF"));
     EXPECT_FALSE(fileExists(folder / "advs/000001.gif"));
     EXPECT_FALSE(deleteFile(folder / "advs/000000.gif"));
@@ -82,15 +84,15 @@ TEST_F(FileOps, DeleteFile)
 
 TEST_F(FileOps, RenameNeverReplacesAnExistingTarget)
 {
-    writeText(folder / "advs/000002.bak", "new");
-    writeText(folder / "advs/000002.gif", "old");
+    writeFile(folder / "advs/000002.bak", "new");
+    writeFile(folder / "advs/000002.gif", "old");
     EXPECT_FALSE(renameFile(folder / "advs/000002.bak", folder / "advs/000002.gif"));
-    EXPECT_EQ(readText(folder / "advs/000002.gif"), "old");
-    EXPECT_EQ(readText(folder / "advs/000002.bak"), "new");
+    EXPECT_EQ(readFile(folder / "advs/000002.gif"), "old");
+    EXPECT_EQ(readFile(folder / "advs/000002.bak"), "new");
 
     EXPECT_TRUE(deleteFile(folder / "advs/000002.gif"));
     EXPECT_TRUE(renameFile(folder / "ADVS/000002.bak", folder / "Advs/000002.gif"));
-    EXPECT_EQ(readText(folder / "advs/000002.gif"), "new");
+    EXPECT_EQ(readFile(folder / "advs/000002.gif"), "new");
     EXPECT_FALSE(fileExists(folder / "advs/000002.bak"));
 
     EXPECT_FALSE(renameFile(folder / "advs/missing.bak", folder / "advs/x.gif"));
@@ -99,10 +101,10 @@ TEST_F(FileOps, RenameNeverReplacesAnExistingTarget)
 
 TEST_F(FileOps, RenameIntoAFolderSpelledOtherwise)
 {
-    writeText(folder / "Languages/lang.inibak", "[Languages]\r\n");
+    writeFile(folder / "Languages/lang.inibak", "[Languages]\r\n");
     EXPECT_TRUE(deleteFile(folder / "languages/lang.ini"));
     EXPECT_TRUE(renameFile(folder / "languages/lang.inibak", folder / "languages/lang.ini"));
-    EXPECT_EQ(readText(folder / "Languages/lang.ini"), "[Languages]\r\n");
+    EXPECT_EQ(readFile(folder / "Languages/lang.ini"), "[Languages]\r\n");
 }
 
 TEST_F(FileOps, ReadFirstLineUpToTheFirstCarriageReturn)
@@ -119,14 +121,14 @@ TEST_F(FileOps, ReadFirstLineUpToTheFirstCarriageReturn)
         {std::string(10000, 'x') + "\r", std::string(10000, 'x')},
     };
     for (const auto& [contents, expected] : cases) {
-        writeText(folder / "list.inibak", contents);
+        writeFile(folder / "list.inibak", contents);
         EXPECT_EQ(readFirstLine(folder / "list.inibak"), expected);
     }
 }
 
 TEST_F(FileOps, ReadFirstLineLimitsAndFailures)
 {
-    writeText(folder / "long", std::string(100, 'y') + "\r\n");
+    writeFile(folder / "long", std::string(100, 'y') + "\r\n");
     EXPECT_EQ(readFirstLine(folder / "long", 10), std::string(10, 'y'));
     EXPECT_EQ(readFirstLine(folder / "missing"), "");
     EXPECT_EQ(readFirstLine(folder / "Languages"), "");
@@ -141,7 +143,7 @@ TEST_F(FileOps, ReadWholeFile)
     std::string binary(70000, '\0');
     for (std::size_t i = 0; i < binary.size(); ++i)
         binary[i] = static_cast<char>(i * 7);
-    writeText(folder / "bin", binary);
+    writeFile(folder / "bin", binary);
     EXPECT_TRUE(readWholeFile(folder / "BIN", contents));
     EXPECT_EQ(contents, binary);
     EXPECT_FALSE(readWholeFile(folder / "missing", contents));
@@ -153,23 +155,23 @@ TEST_F(FileOps, WriteFileAtomicModes)
 {
     ::umask(022);
     EXPECT_TRUE(writeFileAtomic(folder / "new.txt", "one", 0640));
-    EXPECT_EQ(readText(folder / "new.txt"), "one");
+    EXPECT_EQ(readFile(folder / "new.txt"), "one");
     EXPECT_EQ(fileMode(folder / "new.txt"), 0640u);
     ::chmod((folder / "new.txt").c_str(), 0604);
     EXPECT_TRUE(writeFileAtomic(folder / "new.txt", "two", 0600));
     EXPECT_EQ(fileMode(folder / "new.txt"), 0604u);  // an existing file keeps its mode
-    EXPECT_EQ(readText(folder / "new.txt"), "two");
+    EXPECT_EQ(readFile(folder / "new.txt"), "two");
 }
 
 TEST_F(FileOps, WriteFileAtomicKeepsASymlinkLinked)
 {
-    writeText(folder / "real.ini", "old");
+    writeFile(folder / "real.ini", "old");
     ASSERT_EQ(::symlink("real.ini", (folder / "link.ini").c_str()), 0);
     EXPECT_TRUE(writeFileAtomic(folder / "link.ini", "new"));
     struct stat st {};
     ASSERT_EQ(::lstat((folder / "link.ini").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(readText(folder / "real.ini"), "new");
+    EXPECT_EQ(readFile(folder / "real.ini"), "new");
 }
 
 TEST_F(FileOps, WriteFileAtomicFailuresLeaveNothingBehind)
@@ -189,10 +191,10 @@ TEST_F(FileOps, WriteFileAtomicRemovesStaleTemporariesOfTheSameFile)
         const timespec times[2] = {{::time(nullptr) - seconds, 0}, {::time(nullptr) - seconds, 0}};
         ASSERT_EQ(::utimensat(AT_FDCWD, (folder / name).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << name;
     };
-    writeText(folder / "settings.ini", "old");
+    writeFile(folder / "settings.ini", "old");
     for (const char* name : {".settings.ini.tmp-aB3xYz", ".settings.ini.tmp-Fresh1", ".lang.ini.tmp-aB3xYz",
                              ".settings.ini.tmp-toolong", ".settings.ini.tmp-short"})
-        writeText(folder / name, "partial");
+        writeFile(folder / name, "partial");
     ASSERT_EQ(::mkdir((folder / ".settings.ini.tmp-Folder").c_str(), 0700), 0);
     ASSERT_EQ(::symlink("settings.ini", (folder / ".settings.ini.tmp-Linked").c_str()), 0);
     for (const char* name : {".settings.ini.tmp-aB3xYz", ".lang.ini.tmp-aB3xYz", ".settings.ini.tmp-toolong",
@@ -204,7 +206,7 @@ TEST_F(FileOps, WriteFileAtomicRemovesStaleTemporariesOfTheSameFile)
     EXPECT_EQ(folder.names().size(), 10u);  // a failed write sweeps nothing
 
     ASSERT_TRUE(writeFileAtomic(folder / "settings.ini", "new"));
-    EXPECT_EQ(readText(folder / "settings.ini"), "new");
+    EXPECT_EQ(readFile(folder / "settings.ini"), "new");
     EXPECT_EQ(folder.names(),
               (std::vector<std::string>{".lang.ini.tmp-aB3xYz", ".settings.ini.tmp-Folder", ".settings.ini.tmp-Fresh1",
                                         ".settings.ini.tmp-Linked", ".settings.ini.tmp-short",
@@ -229,5 +231,5 @@ TEST(ExecutableDir, IsTheTestBinarysFolder)
     ASSERT_FALSE(dir.empty());
     EXPECT_EQ(dir.back(), '/');
     EXPECT_EQ(dir.front(), '/');
-    EXPECT_TRUE(fileExists(dir + "test_fileops"));
+    EXPECT_TRUE(fileExists(dir + "test_platform_fileops"));
 }

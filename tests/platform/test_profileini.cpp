@@ -1,7 +1,8 @@
 #include "platform/profileini.h"
 
 #include "platform/exception.h"
-#include "tempfolder.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 using namespace vexor::platform;
+using namespace vexor::testkit;
 
 namespace {
 
@@ -180,7 +182,7 @@ TEST(ProfileWriteRoundTrip, OtherKeysUntouchedAndValueReadsBack)
 
 TEST(ProfileFile, MissingFileReadsDefaultAndWriteCreatesItPrivate)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "settings.ini";
     EXPECT_EQ(profileReadString("Settings", "ProxyPass", "none", file), "none");
     ::umask(022);
@@ -192,28 +194,28 @@ TEST(ProfileFile, MissingFileReadsDefaultAndWriteCreatesItPrivate)
 
 TEST(ProfileFile, ExistingModeKept)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "settings.ini";
-    writeText(file, "[Settings]\nA=1\n");
+    writeFile(file, "[Settings]\nA=1\n");
     ::chmod(file.c_str(), 0640);
     profileWriteString("Settings", "A", "2", file);
     EXPECT_EQ(fileMode(file), 0640u);
-    EXPECT_EQ(readText(file), "[Settings]\nA=2\n");
+    EXPECT_EQ(readFile(file), "[Settings]\nA=2\n");
 }
 
 TEST(ProfileFile, FileFoundUnderAnotherCaseOfItsFolder)
 {
-    TempFolder folder;
+    TempDir folder;
     ::mkdir((folder / "Languages").c_str(), 0755);
-    writeText(folder / "Languages/lang.ini", "[Languages]\nEnglish=english.lng\n");
+    writeFile(folder / "Languages/lang.ini", "[Languages]\nEnglish=english.lng\n");
     EXPECT_EQ(profileReadString("Languages", "English", "", folder / "languages/LANG.ini"), "english.lng");
     profileWriteString("Languages", "German", "german.lng", folder / "languages/lang.ini");
-    EXPECT_EQ(readText(folder / "Languages/lang.ini"), "[Languages]\nEnglish=english.lng\nGerman=german.lng\n");
+    EXPECT_EQ(readFile(folder / "Languages/lang.ini"), "[Languages]\nEnglish=english.lng\nGerman=german.lng\n");
 }
 
 TEST(ProfileFile, MissingFolderRaisesWithThePath)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "nowhere/settings.ini";
     try {
         profileWriteString("Settings", "A", "1", file);
@@ -227,9 +229,9 @@ TEST(ProfileFile, MissingFolderRaisesWithThePath)
 // dropped to the "nobody" user.
 TEST(ProfileFile, ReadOnlyFolderLeavesOldFileAndNoTemporary)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "settings.ini";
-    writeText(file, "[Settings]\nA=1\n");
+    writeFile(file, "[Settings]\nA=1\n");
     ::chmod(file.c_str(), 0644);
     ::chmod(folder.path().c_str(), 0555);
     pid_t child = ::fork();
@@ -249,7 +251,7 @@ TEST(ProfileFile, ReadOnlyFolderLeavesOldFileAndNoTemporary)
     ::chmod(folder.path().c_str(), 0700);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(readText(file), "[Settings]\nA=1\n");
+    EXPECT_EQ(readFile(file), "[Settings]\nA=1\n");
     EXPECT_EQ(folder.names(), std::vector<std::string>{"settings.ini"});
 }
 
@@ -258,10 +260,10 @@ TEST(ProfileFile, ReadOnlyFolderLeavesOldFileAndNoTemporary)
 // old file whole. Runs in a child so the limit does not touch the test runner.
 TEST(ProfileFile, FailedWriteMidwayLeavesOldFile)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "settings.ini";
     std::string old = "[Settings]\nA=" + std::string(100, 'o') + "\n";
-    writeText(file, old);
+    writeFile(file, old);
     pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -279,18 +281,18 @@ TEST(ProfileFile, FailedWriteMidwayLeavesOldFile)
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(readText(file), old);
+    EXPECT_EQ(readFile(file), old);
     EXPECT_EQ(folder.names(), std::vector<std::string>{"settings.ini"});
 }
 
 // A writer killed at any moment leaves either the old or the new file.
 TEST(ProfileFile, KillDuringWritesNeverLeavesATruncatedFile)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "settings.ini";
     const std::string big = std::string(200000, 'a');
     profileWriteString("Settings", "V", big, file);
-    std::size_t expectedSize = readText(file).size();
+    std::size_t expectedSize = readFile(file).size();
     for (int round = 0; round < 15; ++round) {
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
@@ -309,7 +311,7 @@ TEST(ProfileFile, KillDuringWritesNeverLeavesATruncatedFile)
         ::usleep(static_cast<useconds_t>(500 + round * 700));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
-        std::string text = readText(file);
+        std::string text = readFile(file);
         ASSERT_EQ(text.size(), expectedSize) << "round " << round;
         std::string value = profileReadString("Settings", "V", "", file);
         ASSERT_EQ(value.size(), 2047u);
@@ -319,9 +321,9 @@ TEST(ProfileFile, KillDuringWritesNeverLeavesATruncatedFile)
 
 TEST(ProfileFile, UnchangedWriteDoesNotRewrite)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "settings.ini";
-    writeText(file, "[Settings]\nA=1\n");
+    writeFile(file, "[Settings]\nA=1\n");
     struct stat before {};
     ::stat(file.c_str(), &before);
     profileWriteString("Settings", "A", "1", file);

@@ -1,7 +1,8 @@
 #include "platform/registry.h"
 
 #include "platform/exception.h"
-#include "tempfolder.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 using namespace vexor::platform;
+using namespace vexor::testkit;
 
 namespace {
 
@@ -40,7 +42,7 @@ TEST(RegistryPath, DefaultFollowsXdgConfigHome)
 
 TEST(Registry, FirstWriteCreatesAPrivateFolderAndFile)
 {
-    TempFolder folder;
+    TempDir folder;
     Registry registry(folder / "config/vexor/registry.reg");
     EXPECT_FALSE(registry.keyExists(Vexor));
     EXPECT_TRUE(registry.subKeyNames(Vexor).empty());
@@ -48,14 +50,14 @@ TEST(Registry, FirstWriteCreatesAPrivateFolderAndFile)
     EXPECT_EQ(fileMode(folder / "config"), 0700u);
     EXPECT_EQ(fileMode(folder / "config/vexor"), 0700u);
     EXPECT_EQ(fileMode(folder / "config/vexor/registry.reg"), 0600u);
-    EXPECT_EQ(readText(folder / "config/vexor/registry.reg"),
+    EXPECT_EQ(readFile(folder / "config/vexor/registry.reg"),
               "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vexor]\n\"VexorID\"=\"4711\"\n");
 }
 
 TEST(Registry, ReadsAndTypes)
 {
-    TempFolder folder;
-    writeText(folder / "r.reg",
+    TempDir folder;
+    writeFile(folder / "r.reg",
               "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vexor]\r\n\"VexorID\"=dword:00000001\r\n"
               "\"Path\"=hex(2):2f,00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vexor\\Notes]\r\n\"ACTIVE\"=\"n\"\r\n");
     Registry registry(folder / "r.reg");
@@ -78,7 +80,7 @@ TEST(Registry, ReadsAndTypes)
 
 TEST(Registry, WritesOfOthersAreSeenAtOnce)
 {
-    TempFolder folder;
+    TempDir folder;
     Registry mine(folder / "r.reg");
     Registry installer(folder / "r.reg");
     EXPECT_EQ(mine.readString(Vexor, "VexorID"), "");
@@ -92,7 +94,7 @@ TEST(Registry, WritesOfOthersAreSeenAtOnce)
 
 TEST(Registry, EditsReportWhatTheyDid)
 {
-    TempFolder folder;
+    TempDir folder;
     Registry registry(folder / "r.reg");
     EXPECT_TRUE(registry.createKey("Software\\Vexor\\Notes"));
     EXPECT_FALSE(registry.createKey("software\\vexor\\notes"));
@@ -108,8 +110,8 @@ TEST(Registry, EditsReportWhatTheyDid)
 
 TEST(Registry, UnwritableFileRaisesWithThePathAndKeepsTheOldFile)
 {
-    TempFolder folder;
-    writeText(folder / "file", "not a folder");
+    TempDir folder;
+    writeFile(folder / "file", "not a folder");
     Registry blocked(folder / "file/registry.reg");
     try {
         blocked.writeString(Vexor, "A", "1");
@@ -126,7 +128,7 @@ TEST(Registry, UnwritableFileRaisesWithThePathAndKeepsTheOldFile)
 // the lock around read-modify-write keeps every one of them.
 TEST(Registry, ConcurrentWritersLoseNothing)
 {
-    TempFolder folder;
+    TempDir folder;
     const std::string file = folder / "registry.reg";
     constexpr int Writers = 2;
     constexpr int PerWriter = 200;

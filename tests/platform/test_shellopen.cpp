@@ -1,6 +1,7 @@
 #include "platform/shellopen.h"
 
-#include "tempfolder.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 using namespace vexor::platform;
+using namespace vexor::testkit;
 
 namespace {
 
@@ -34,17 +36,17 @@ bool waitForFile(const std::string& path)
 
 TEST(OpenUrl, LogFileGetsOneLinePerUrl)
 {
-    TempFolder folder;
+    TempDir folder;
     ScopedEnv log("VEXOR_OPEN_URL_LOG", (folder / "urls.log").c_str());
     EXPECT_TRUE(openUrl("http://localhost:8431/update/index.php?MCID=1131"));
     EXPECT_TRUE(openUrl("http://example.invalid/a b"));
-    EXPECT_EQ(readText(folder / "urls.log"),
+    EXPECT_EQ(readFile(folder / "urls.log"),
               "http://localhost:8431/update/index.php?MCID=1131\nhttp://example.invalid/a b\n");
 }
 
 TEST(OpenUrl, RefusesWhatCannotBeOneArgument)
 {
-    TempFolder folder;
+    TempDir folder;
     ScopedEnv log("VEXOR_OPEN_URL_LOG", (folder / "urls.log").c_str());
     EXPECT_FALSE(openUrl(""));
     EXPECT_FALSE(openUrl("--help"));
@@ -55,7 +57,7 @@ TEST(OpenUrl, RefusesWhatCannotBeOneArgument)
 
 TEST(OpenUrl, UnwritableLogIsAFailure)
 {
-    TempFolder folder;
+    TempDir folder;
     ScopedEnv log("VEXOR_OPEN_URL_LOG", (folder / "missing/urls.log").c_str());
     EXPECT_FALSE(openUrl("http://localhost/"));
 }
@@ -65,9 +67,9 @@ TEST(OpenUrl, UnwritableLogIsAFailure)
 // descriptors comes along.
 TEST(OpenUrl, StartsTheHelperDetachedWithTheUrlAsOneArgument)
 {
-    TempFolder folder;
+    TempDir folder;
     std::string out = folder / "out";
-    writeText(folder / "xdg-open",
+    writeFile(folder / "xdg-open",
               "#!/bin/sh\n"
               "{ echo \"$#\"; printf '%s\\n' \"$1\"; /bin/ls /proc/$$/fd; } > '" + out + ".tmp'\n"
               "/bin/mv '" + out + ".tmp' '" + out + "'\n");
@@ -84,7 +86,7 @@ TEST(OpenUrl, StartsTheHelperDetachedWithTheUrlAsOneArgument)
     ::close(57);
 
     ASSERT_TRUE(waitForFile(out));
-    std::string text = readText(out);
+    std::string text = readFile(out);
     EXPECT_EQ(text.substr(0, text.find('\n', text.find('\n') + 1) + 1), "1\n" + url + "\n");
     std::string fds = "\n" + text.substr(text.find('\n', text.find('\n') + 1) + 1);
     EXPECT_EQ(fds.find("\n57\n"), std::string::npos) << fds;
@@ -92,7 +94,7 @@ TEST(OpenUrl, StartsTheHelperDetachedWithTheUrlAsOneArgument)
 
 TEST(OpenUrl, FalseWhenTheHelperIsMissing)
 {
-    TempFolder folder;
+    TempDir folder;
     ScopedEnv log("VEXOR_OPEN_URL_LOG", nullptr);
     ScopedEnv path("PATH", folder.path().c_str());
     EXPECT_FALSE(openUrl("http://localhost/"));

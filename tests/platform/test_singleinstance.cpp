@@ -1,7 +1,8 @@
 #include "platform/singleinstance.h"
 
 #include "platform/exception.h"
-#include "tempfolder.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 using namespace vexor::platform;
+using namespace vexor::testkit;
 
 namespace {
 
@@ -48,7 +50,7 @@ int acquireElsewhere(const std::string& dir)
 
 TEST(SingleInstance, OneHolderAtATimeEvenInOneProcess)
 {
-    TempFolder folder;
+    TempDir folder;
     SingleInstance first("Vexor", folder.path());
     SingleInstance second("Vexor", folder.path());
     EXPECT_EQ(first.lockFilePath(), folder / "Vexor.lock");
@@ -66,7 +68,7 @@ TEST(SingleInstance, OneHolderAtATimeEvenInOneProcess)
 
 TEST(SingleInstance, OtherNamesDoNotCollide)
 {
-    TempFolder folder;
+    TempDir folder;
     SingleInstance vexor("Vexor", folder.path());
     SingleInstance other("Other", folder.path());
     SingleInstance hostile("../escape", folder.path());  // not a plain name: "Vexor"
@@ -78,7 +80,7 @@ TEST(SingleInstance, OtherNamesDoNotCollide)
 
 TEST(SingleInstance, ReleasedWhenTheHolderIsKilled)
 {
-    TempFolder folder;
+    TempDir folder;
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     pid_t holder = ::fork();
@@ -106,7 +108,7 @@ TEST(SingleInstance, ReleasedWhenTheHolderIsKilled)
 
 TEST(SingleInstance, ProgramsStartedByTheHolderDoNotKeepIt)
 {
-    TempFolder folder;
+    TempDir folder;
     auto holder = std::make_unique<SingleInstance>("Vexor", folder.path());
     ASSERT_TRUE(holder->tryAcquire());
     // The pipe's write end is close-on-exec: EOF on it means the exec is done
@@ -131,23 +133,19 @@ TEST(SingleInstance, ProgramsStartedByTheHolderDoNotKeepIt)
 
 TEST(SingleInstance, DefaultFolderIsTheRuntimeFolder)
 {
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    std::string saved = old ? old : "";
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
-    EXPECT_EQ(SingleInstance::defaultLockDir(), "/run/user/4242");
-    ::setenv("XDG_RUNTIME_DIR", "relative", 1);
+    {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
+        EXPECT_EQ(SingleInstance::defaultLockDir(), "/run/user/4242");
+    }
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "relative");
     std::string fallback = "/tmp/vexor-" + std::to_string(::getuid());
     EXPECT_EQ(SingleInstance::defaultLockDir(), fallback);
     EXPECT_EQ(fileMode(fallback), 0700u);
-    if (old)
-        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST(SingleInstance, PrivateFolderChecks)
 {
-    TempFolder folder;
+    TempDir folder;
     EXPECT_EQ(SingleInstance::privateFolder(folder / "new"), folder / "new");
     EXPECT_EQ(fileMode(folder / "new"), 0700u);
 
@@ -158,7 +156,7 @@ TEST(SingleInstance, PrivateFolderChecks)
 
     ASSERT_EQ(::symlink((folder / "new").c_str(), (folder / "link").c_str()), 0);
     EXPECT_THROW(SingleInstance::privateFolder(folder / "link"), vexor::Exception);
-    writeText(folder / "file", "");
+    writeFile(folder / "file", "");
     EXPECT_THROW(SingleInstance::privateFolder(folder / "file"), vexor::Exception);
     EXPECT_THROW(SingleInstance::privateFolder(folder / "missing/deeper"), vexor::Exception);
     if (::geteuid() == 0) {  // only root can give a folder away
@@ -170,7 +168,7 @@ TEST(SingleInstance, PrivateFolderChecks)
 
 TEST(SingleInstance, UnusableFolderIsReportedNotTakenForAnotherInstance)
 {
-    TempFolder folder;
+    TempDir folder;
     SingleInstance lock("Vexor", folder / "missing");
     EXPECT_THROW(lock.tryAcquire(), vexor::Exception);
     // A symlink planted under the lock's name is refused.

@@ -1,56 +1,31 @@
 #include "platform/registry.h"
 
-#include "tempfolder.h"
+#include "process.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using namespace vexor::testkit;
 
-// Runs the built vexor-reg with `args`, stdout and stderr caught in files.
+// Runs the built vexor-reg with `args`, stdout and stderr caught.
 class VexorReg : public testing::Test {
 protected:
-    ToolRun run(std::vector<std::string> args, bool withFile = true)
+    RunResult run(std::vector<std::string> args, bool withFile = true)
     {
         if (withFile)
             args.insert(args.begin(), {"--file", file});
         args.insert(args.begin(), VEXOR_REG_EXE);
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (folder / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, (folder / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        ToolRun result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = readText(folder / "out");
-        result.err = readText(folder / "err");
-        return result;
+        return runToEnd(args);
     }
 
-    TempFolder folder;
+    TempDir folder;
     std::string file = folder / "registry.reg";
 };
 
@@ -58,8 +33,8 @@ protected:
 
 TEST_F(VexorReg, Help)
 {
-    ToolRun r = run({"--help"}, false);
-    EXPECT_EQ(r.status, 0);
+    RunResult r = run({"--help"}, false);
+    EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find("Usage: vexor-reg"), std::string::npos);
     EXPECT_NE(r.out.find("--if-missing"), std::string::npos);
 }
@@ -84,8 +59,8 @@ TEST_F(VexorReg, BadCommandLinesExitWithTwo)
         {"query", "Software", "--help=yes"},
     };
     for (const auto& args : cases) {
-        ToolRun r = run(args);
-        EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+        RunResult r = run(args);
+        EXPECT_EQ(r.exitStatus, 2) << testing::PrintToString(args);
         EXPECT_NE(r.err.find("vexor-reg: "), std::string::npos);
         EXPECT_NE(r.err.find("--help"), std::string::npos);
     }
@@ -94,13 +69,13 @@ TEST_F(VexorReg, BadCommandLinesExitWithTwo)
 
 TEST_F(VexorReg, AddQueryAndTheSpellingsOfAKey)
 {
-    EXPECT_EQ(run({"add", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--data", "/opt/notes/"}).status, 0);
-    EXPECT_EQ(run({"add", "HKEY_CURRENT_USER/Software/Vexor/Notes", "--value=ACTIVE", "--data=Y"}).status, 0);
-    EXPECT_EQ(run({"add", "software\\vexor\\clock"}).status, 0);
-    EXPECT_EQ(run({"add", "Software\\Vexor", "--value", "VexorID", "--data", "7"}).status, 0);
+    EXPECT_EQ(run({"add", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--data", "/opt/notes/"}).exitStatus, 0);
+    EXPECT_EQ(run({"add", "HKEY_CURRENT_USER/Software/Vexor/Notes", "--value=ACTIVE", "--data=Y"}).exitStatus, 0);
+    EXPECT_EQ(run({"add", "software\\vexor\\clock"}).exitStatus, 0);
+    EXPECT_EQ(run({"add", "Software\\Vexor", "--value", "VexorID", "--data", "7"}).exitStatus, 0);
 
-    ToolRun r = run({"query", "Software/Vexor/Notes"});
-    EXPECT_EQ(r.status, 0);
+    RunResult r = run({"query", "Software/Vexor/Notes"});
+    EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, "HKEY_CURRENT_USER\\Software\\Vexor\\Notes\n"
                      "    ModulePath    REG_SZ    /opt/notes/\n"
                      "    ACTIVE    REG_SZ    Y\n");
@@ -119,22 +94,22 @@ TEST_F(VexorReg, AddQueryAndTheSpellingsOfAKey)
 TEST_F(VexorReg, RawQueryOfAnyText)
 {
     const std::string data = "C:\\Mods\\ \"quoted\" \xC3\xA9 ;=[x]";
-    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "Odd \"name\"", "--data", data}).status, 0);
-    ToolRun r = run({"query", "Software\\Vexor\\Notes", "--value", "odd \"NAME\"", "--raw"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "Odd \"name\"", "--data", data}).exitStatus, 0);
+    RunResult r = run({"query", "Software\\Vexor\\Notes", "--value", "odd \"NAME\"", "--raw"});
+    EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, data + "\n");
-    EXPECT_EQ(run({"add", "Software\\Vexor", "--value", "", "--data", "dflt"}).status, 0);
+    EXPECT_EQ(run({"add", "Software\\Vexor", "--value", "", "--data", "dflt"}).exitStatus, 0);
     r = run({"query", "Software\\Vexor", "--value", ""});
     EXPECT_EQ(r.out, "HKEY_CURRENT_USER\\Software\\Vexor\n    (Default)    REG_SZ    dflt\n");
 }
 
 TEST_F(VexorReg, IfMissingKeepsWhatIsThere)
 {
-    writeText(file, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vexor\\Notes]\n\"Default\"=\"N\"\n\"Count\"=dword:0000000a\n");
-    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "DEFAULT", "--data", "Y", "--if-missing"}).status, 0);
-    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "Count", "--data", "1", "--if-missing"}).status, 0);
-    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "ACTIVE", "--data", "Y", "--if-missing"}).status, 0);
-    ToolRun r = run({"query", "Software\\Vexor\\Notes"});
+    writeFile(file, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Vexor\\Notes]\n\"Default\"=\"N\"\n\"Count\"=dword:0000000a\n");
+    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "DEFAULT", "--data", "Y", "--if-missing"}).exitStatus, 0);
+    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "Count", "--data", "1", "--if-missing"}).exitStatus, 0);
+    EXPECT_EQ(run({"add", "Software\\Vexor\\Notes", "--value", "ACTIVE", "--data", "Y", "--if-missing"}).exitStatus, 0);
+    RunResult r = run({"query", "Software\\Vexor\\Notes"});
     EXPECT_EQ(r.out, "HKEY_CURRENT_USER\\Software\\Vexor\\Notes\n"
                      "    Default    REG_SZ    N\n"
                      "    Count    REG_DWORD    0xa\n"
@@ -143,14 +118,14 @@ TEST_F(VexorReg, IfMissingKeepsWhatIsThere)
 
 TEST_F(VexorReg, NotFoundExitsWithOne)
 {
-    EXPECT_EQ(run({"query", "Software\\Vexor"}).status, 1);  // no file yet
+    EXPECT_EQ(run({"query", "Software\\Vexor"}).exitStatus, 1);  // no file yet
     run({"add", "Software\\Vexor\\Notes", "--value", "A", "--data", "1"});
-    ToolRun r = run({"query", "Software\\Vexor\\Clock"});
-    EXPECT_EQ(r.status, 1);
+    RunResult r = run({"query", "Software\\Vexor\\Clock"});
+    EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.err, "vexor-reg: key not found: HKEY_CURRENT_USER\\Software\\Vexor\\Clock\n");
-    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes", "--value", "B"}).status, 1);
-    EXPECT_EQ(run({"delete", "Software\\Vexor\\Notes", "--value", "B"}).status, 1);
-    EXPECT_EQ(run({"delete", "Software\\Vexor\\Clock"}).status, 1);
+    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes", "--value", "B"}).exitStatus, 1);
+    EXPECT_EQ(run({"delete", "Software\\Vexor\\Notes", "--value", "B"}).exitStatus, 1);
+    EXPECT_EQ(run({"delete", "Software\\Vexor\\Clock"}).exitStatus, 1);
 }
 
 TEST_F(VexorReg, DeleteValueAndKey)
@@ -159,28 +134,30 @@ TEST_F(VexorReg, DeleteValueAndKey)
     run({"add", "Software\\Vexor\\Notes", "--value", "B", "--data", "2"});
     run({"add", "Software\\Vexor\\Notes\\Sub", "--value", "C", "--data", "3"});
     run({"add", "Software\\Vexor\\Notes2", "--value", "D", "--data", "4"});
-    EXPECT_EQ(run({"delete", "Software\\Vexor\\Notes", "--value", "a"}).status, 0);
-    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes", "--value", "A"}).status, 1);
-    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes", "--value", "B"}).status, 0);
-    EXPECT_EQ(run({"delete", "software\\vexor\\notes"}).status, 0);
-    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes\\Sub"}).status, 1);
+    EXPECT_EQ(run({"delete", "Software\\Vexor\\Notes", "--value", "a"}).exitStatus, 0);
+    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes", "--value", "A"}).exitStatus, 1);
+    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes", "--value", "B"}).exitStatus, 0);
+    EXPECT_EQ(run({"delete", "software\\vexor\\notes"}).exitStatus, 0);
+    EXPECT_EQ(run({"query", "Software\\Vexor\\Notes\\Sub"}).exitStatus, 1);
     EXPECT_EQ(run({"query", "Software\\Vexor\\Notes2", "--value", "D", "--raw"}).out, "4\n");
 }
 
 TEST_F(VexorReg, WriteErrorExitsWithThree)
 {
-    writeText(folder / "plain", "");
+    writeFile(folder / "plain", "");
     file = folder / "plain/registry.reg";
-    ToolRun r = run({"add", "Software\\Vexor", "--value", "A", "--data", "1"});
-    EXPECT_EQ(r.status, 3);
+    RunResult r = run({"add", "Software\\Vexor", "--value", "A", "--data", "1"});
+    EXPECT_EQ(r.exitStatus, 3);
     EXPECT_EQ(r.err, "vexor-reg: Unable to write to " + file + "\n");
 }
 
 TEST_F(VexorReg, DefaultFileUnderXdgConfigHome)
 {
-    ::setenv("XDG_CONFIG_HOME", (folder / "cfg").c_str(), 1);
-    ToolRun r = run({"add", "Software\\Vexor", "--value", "VexorID", "--data", "5"}, false);
-    ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(r.status, 0);
+    RunResult r;
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", folder / "cfg");
+        r = run({"add", "Software\\Vexor", "--value", "VexorID", "--data", "5"}, false);
+    }
+    EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(vexor::platform::Registry(folder / "cfg/vexor/registry.reg").readString("Software\\Vexor", "VexorID"), "5");
 }

@@ -1,12 +1,14 @@
 #include "sync/cachefiles.h"
 
-#include "programfolder.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace vexor::sync {
+
+using testkit::TempDir;
 namespace {
 
 TEST(CacheFileNames, AreFolderPlusName)
@@ -51,7 +53,7 @@ TEST(LanguageList, FileNamesThatLeaveTheFolderAreRefused)
 
 class ListReplacement : public ::testing::Test {
 protected:
-    TestFolder folder{true};
+    TempDir folder{"app", {"Languages", "advs", "modules"}};
     std::string langIndex() const { return folder.path() + "Languages/lang.ini"; }
     std::string modulesList() const { return folder.path() + "modules/modl.ini"; }
 };
@@ -104,7 +106,7 @@ TEST_F(ListReplacement, FolderNameIsMatchedWithoutRegardToCase)
 
 class SlotFiles : public ::testing::Test {
 protected:
-    TestFolder folder{true};
+    TempDir folder{"app", {"Languages", "advs", "modules"}};
     std::string advs() const { return folder.path() + "advs/"; }
 };
 

@@ -1,8 +1,9 @@
 #include "sync/downloadthread.h"
 
+#include "fakemainthread.h"
 #include "fakevendor.h"
 #include "nettestutil.h"
-#include "programfolder.h"
+#include "tempdir.h"
 #include "sync/protocol.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 
 namespace vexor::sync {
 namespace {
+
+using namespace testkit;
 
 using namespace std::chrono_literals;
 using Ids = std::array<std::string, 10>;
@@ -72,7 +75,7 @@ protected:
         folder.write("advs/" + std::to_string(slot) + ".htm", "old page " + id);
     }
 
-    TestFolder folder{true};
+    TempDir folder{"app", {"Languages", "advs", "modules"}};
     FakeVendor vendor;
     vexor::Constants shared;
     FakeMainThread host{shared};
@@ -197,7 +200,8 @@ TEST_F(DownloadCycle, IdentifierMovedFromSlotTwoToSlotFiveIsFetchedAgain)
 
 TEST_F(DownloadCycle, ServerDownChangesNothingAndSkipsFinishSync)
 {
-    shared.ServerHost = closedHost();
+    const testkit::QuietPort refused;
+    shared.ServerHost = refused.host();
     occupy(0, "B00000");
     shared.BannerCounts = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     shared.StartUps = 3;
@@ -316,7 +320,7 @@ TEST_F(DownloadCycle, HostileIdentifierOrFileNameChangesNothingOnDisk)
 
 TEST_F(DownloadCycle, ServerThatNeverAnswersFailsEachGroupAfterTheTimeOut)
 {
-    SilentServer silent;
+    const testkit::QuietPort silent(true);
     shared.ServerHost = silent.host();
     const auto before = folder.snapshot();
     start(300ms);
@@ -413,7 +417,8 @@ TEST_F(DownloadCycle, ProxySettingsAreReadAtTheStartOfEveryCycle)
         << log[0].target;
     EXPECT_EQ(log[0].authorization, "Basic dXNlcjpwYXNz");
 
-    const std::string closed = closedHost();
+    const testkit::QuietPort refused;
+    const std::string closed = refused.host();
     shared.SetProxy({"127.0.0.1", std::stoi(closed.substr(closed.find(':') + 1)), "", ""});
     vendor.clearLog();
     ASSERT_TRUE(host.runCycle());
@@ -469,11 +474,11 @@ TEST_F(DownloadCycle, ShutdownEndsTheRequestInEveryWait)
 {
     net::testing::BlackHole blackHole;
     auto bodyStarted = std::make_shared<std::atomic<bool>>(false);
-    net::testing::LoopbackServer bodyServer([bodyStarted](net::testing::ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npart");
+    testkit::LoopbackServer bodyServer([bodyStarted](testkit::ServerConnection& connection, int) {
+        connection.readRequest();
+        connection.send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npart");
         bodyStarted->store(true);
-        connection.WaitForPeerClose();
+        connection.waitForPeerClose();
     });
     auto asked = std::make_shared<std::atomic<bool>>(false);
     auto lookupAnswers = std::make_shared<std::atomic<bool>>(false);
@@ -483,9 +488,9 @@ TEST_F(DownloadCycle, ShutdownEndsTheRequestInEveryWait)
         std::function<bool()> reached;
     } rows[] = {
         {"lookup", "vendor.test:80", [&] { return asked->load(); }},
-        {"connect", "vendor.test:" + std::to_string(blackHole.Port()), [&] { return asked->load(); }},
+        {"connect", "vendor.test:" + std::to_string(blackHole.port()), [&] { return asked->load(); }},
         {"answer", vendor.host(), [&] { return vendor.waitStalled(0ms); }},
-        {"body", "127.0.0.1:" + std::to_string(bodyServer.Port()), [&] { return bodyStarted->load(); }},
+        {"body", "127.0.0.1:" + std::to_string(bodyServer.port()), [&] { return bodyStarted->load(); }},
     };
     vendor.stallOn("LANGL");
     for (const auto& row : rows) {

@@ -1,6 +1,6 @@
 #include "sync/protocol.h"
 
-#include "programfolder.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -256,7 +256,7 @@ TEST(HeaderLine, OnlyAnExactFirstLineUpToTheFirstCarriageReturnPasses)
         {std::string("[Languages]\0\r\n", 14), false},
         {"<html>404</html>", false},
     };
-    TestFolder folder;
+    testkit::TempDir folder;
     for (const auto& row : rows) {
         EXPECT_EQ(FirstLineIs(row.text, "[Languages]"), row.passes) << row.text;
         folder.write("list.ini", row.text);
@@ -268,7 +268,7 @@ TEST(HeaderLine, OnlyAnExactFirstLineUpToTheFirstCarriageReturnPasses)
 
 TEST(HeaderLine, AVeryLongFirstLineFails)
 {
-    TestFolder folder;
+    testkit::TempDir folder;
     folder.write("modl.ini", "[Modules]" + std::string(200000, 'x') + "\r\n");
     EXPECT_FALSE(HasHeaderLine(folder.path() + "modl.ini", "[Modules]"));
 }

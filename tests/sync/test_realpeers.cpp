@@ -5,10 +5,9 @@
 
 #include "sync/downloadthread.h"
 
-#include "fakevendor.h"
-#include "nettestutil.h"
+#include "fakemainthread.h"
 #include "peers.h"
-#include "programfolder.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +18,7 @@ namespace vexor::sync {
 namespace {
 
 using namespace std::chrono_literals;
-using net::testing::ApachePeer;
-using net::testing::SquidPeer;
-using net::testing::TempDir;
-using net::testing::WriteFileText;
+using namespace testkit;
 
 const std::string Languages = "[Languages]\r\nEnglish=english.lng\r\n";
 const std::string Modules = "[Modules]\r\nNotes=Notes\r\n";
@@ -39,22 +35,22 @@ class RealPeersCycle : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!ApachePeer::Available() || !SquidPeer::Available())
+        if (!ApachePeer::available() || !SquidPeer::available())
             return;
         s_dir = std::make_unique<TempDir>();
-        s_apache = std::make_unique<ApachePeer>(s_dir->Path() / "apache");
-        const auto content = s_apache->Content();
-        WriteFileText(content / "lang.ini", Languages);
-        WriteFileText(content / "modl.ini", Modules);
-        WriteFileText(content / "version.txt", "1.4");
+        s_apache = std::make_unique<ApachePeer>(s_dir->path() + "apache");
+        const auto content = s_apache->content();
+        writeFile(content / "lang.ini", Languages);
+        writeFile(content / "modl.ini", Modules);
+        writeFile(content / "version.txt", "1.4");
         std::string lineUp;
         for (const std::string& id : lineUpIds()) {
             lineUp += id;
-            WriteFileText(content / (id + ".gif"), "GIF89a " + id + std::string(3000, 'g'));
-            WriteFileText(content / (id + ".htm"), "<html>" + id + "</html>");
+            writeFile(content / (id + ".gif"), "GIF89a " + id + std::string(3000, 'g'));
+            writeFile(content / (id + ".htm"), "<html>" + id + "</html>");
         }
-        WriteFileText(content / "lineup.txt", lineUp + "0007D0");
-        s_squid = std::make_unique<SquidPeer>(s_dir->Path() / "squid", "vexor", "pass word");
+        writeFile(content / "lineup.txt", lineUp + "0007D0");
+        s_squid = std::make_unique<SquidPeer>(s_dir->path() + "squid", "vexor", "pass word");
     }
     static void TearDownTestSuite()
     {
@@ -66,8 +62,8 @@ protected:
     {
         if (!s_apache)
             GTEST_SKIP() << "apache2, squid or apache2-utils is missing";
-        ASSERT_TRUE(s_apache->Ready()) << s_apache->Diagnostics();
-        ASSERT_TRUE(s_squid->Ready()) << s_squid->Diagnostics();
+        ASSERT_TRUE(s_apache->ready()) << s_apache->diagnostics();
+        ASSERT_TRUE(s_squid->ready()) << s_squid->diagnostics();
     }
 
     static std::unique_ptr<TempDir> s_dir;
@@ -93,16 +89,16 @@ TEST_F(RealPeersCycle, WholeCycleDirectAndThroughSquidWithAnyLanguageName)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        TestFolder folder(true);
+        TempDir folder{"app", {"Languages", "advs", "modules"}};
         vexor::Constants shared;
         InitializeConstants(shared, folder.path());
-        shared.ServerHost = s_apache->Host();
+        shared.ServerHost = s_apache->host();
         shared.StartUps = 2;
         if (row.proxied)
-            shared.SetProxy({"127.0.0.1", s_squid->Port(), "vexor", "pass word"});
+            shared.SetProxy({"127.0.0.1", s_squid->port(), "vexor", "pass word"});
         FakeMainThread host(shared);
         host.language = row.language;
-        const std::size_t before = s_apache->Queries().size();
+        const std::size_t before = s_apache->queries().size();
         {
             TDownloadThread thread(shared, host, 5s);
             host.attach(&thread);
@@ -116,7 +112,7 @@ TEST_F(RealPeersCycle, WholeCycleDirectAndThroughSquidWithAnyLanguageName)
         EXPECT_EQ(folder.read("modules/modl.ini"), Modules);
         EXPECT_EQ(folder.read("advs/AP0009.gif"), "GIF89a AP0009" + std::string(3000, 'g'));
         EXPECT_EQ(folder.read("advs/9.htm"), "<html>AP0009</html>");
-        const std::vector<std::string> queries = s_apache->Queries();
+        const std::vector<std::string> queries = s_apache->queries();
         ASSERT_EQ(queries.size(), before + 24);
         EXPECT_EQ(queries[before], "A=LANGL\tMID=1\tMCID=1131\tMUID=1\tL=" + row.language + "\tSTARTUP=2");
         EXPECT_EQ(queries[before + 1], "A=VERSION\tMID=1\tMCID=1131\tMUID=1\tL=" + row.language);

@@ -2,9 +2,10 @@
 // process, checked from the server's own request log.
 #include "sync/downloadthread.h"
 
-#include "fakevendor.h"
-#include "programfolder.h"
-#include "vendorprocess.h"
+#include "fakemainthread.h"
+#include "scopedenv.h"
+#include "tempdir.h"
+#include "vendorserver.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 
 namespace vexor::sync {
 namespace {
+
+using namespace testkit;
 
 using Ids = std::array<std::string, 10>;
 
@@ -44,9 +47,11 @@ class VendorServerCycle : public ::testing::Test {
 protected:
     void startServer(const std::vector<std::string>& lineUps, const std::vector<std::string>& extra = {})
     {
-        WriteVendorContent(server.path() + "content", lineUps);
-        vendor = std::make_unique<VendorProcess>(VEXOR_SERVER_EXE, server.path() + "content",
-                                                 server.path() + "requests.log", extra);
+        writeVendorContent(server / "content", lineUps);
+        std::vector<std::string> args = {"--content", server / "content"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        vendor = std::make_unique<VendorServer>(VEXOR_SERVER_EXE, args);
+        ASSERT_TRUE(vendor->started()) << vendor->errorOutput();
         InitializeConstants(shared, program.path());
         shared.ServerHost = scheme + vendor->host();
         thread = std::make_unique<TDownloadThread>(shared, host, std::chrono::seconds(10));
@@ -54,9 +59,9 @@ protected:
     }
 
     std::string scheme;  // "https://" for a server started with --cert and --key
-    TestFolder program{true};
-    TestFolder server;
-    std::unique_ptr<VendorProcess> vendor;
+    TempDir program{"app", {"Languages", "advs", "modules"}};
+    TempDir server;
+    std::unique_ptr<VendorServer> vendor;
     vexor::Constants shared;
     FakeMainThread host{shared};
     std::unique_ptr<TDownloadThread> thread;
@@ -73,7 +78,7 @@ TEST_F(VendorServerCycle, FirstCycleMakesExactlyTwentyFourRequestsInOrder)
         expected.push_back("LOGO:" + id);
         expected.push_back("HTML:" + id);
     }
-    const std::vector<ServerLogLine> log = vendor->log();
+    const std::vector<ServerLogLine> log = vendor->scriptRequests();
     EXPECT_EQ(actionsOf(log), expected);
     ASSERT_EQ(log.size(), 24u);
     EXPECT_EQ(log[0].value("STARTUP"), "1");
@@ -81,8 +86,8 @@ TEST_F(VendorServerCycle, FirstCycleMakesExactlyTwentyFourRequestsInOrder)
     EXPECT_EQ(log[3].value("LF"), "2");
 
     for (std::size_t slot = 0; slot < 10; ++slot) {
-        EXPECT_EQ(program.read("advs/" + FirstIds[slot] + ".gif"), BannerImage(FirstIds[slot], 64));
-        EXPECT_EQ(program.read("advs/" + std::to_string(slot) + ".htm"), BannerPage(FirstIds[slot]));
+        EXPECT_EQ(program.read("advs/" + FirstIds[slot] + ".gif"), bannerImage(FirstIds[slot], 64));
+        EXPECT_EQ(program.read("advs/" + std::to_string(slot) + ".htm"), bannerPage(FirstIds[slot]));
     }
     EXPECT_EQ(program.read("Languages/lang.ini"), "[Languages]\r\nEnglish=english.lng\r\nDeutsch=deutsch.lng\r\n");
     EXPECT_EQ(program.read("modules/modl.ini"), "[Modules]\r\nNotes=Notes\r\nClock=Clock\r\n");
@@ -100,20 +105,20 @@ TEST_F(VendorServerCycle, WholeCycleOverTls)
     startServer({lineUpText(FirstIds, 5000)}, {"--cert", certs + "/good.pem", "--key", certs + "/good.key"});
     // The system's authorities do not know the test's: every group fails at
     // its handshake, nothing is written and nothing is handed back.
-    ::unsetenv("SSL_CERT_FILE");
+    ScopedEnv noTrust("SSL_CERT_FILE", nullptr);
     const auto before = program.snapshot();
     ASSERT_TRUE(host.runCycle());
     EXPECT_EQ(program.snapshot(), before);
     EXPECT_EQ(host.finishes(), 0);
-    EXPECT_TRUE(vendor->log().empty());
+    EXPECT_TRUE(vendor->scriptRequests().empty());
 
-    ::setenv("SSL_CERT_FILE", (certs + "/ca.pem").c_str(), 1);
-    const bool ran = host.runCycle();
-    ::unsetenv("SSL_CERT_FILE");
-    ASSERT_TRUE(ran);
+    {
+        ScopedEnv trust("SSL_CERT_FILE", certs + "/ca.pem");
+        ASSERT_TRUE(host.runCycle());
+    }
     EXPECT_EQ(host.finishes(), 1);
-    EXPECT_EQ(vendor->log().size(), 24u);
-    EXPECT_EQ(program.read("advs/" + FirstIds[9] + ".gif"), BannerImage(FirstIds[9], 64));
+    EXPECT_EQ(vendor->scriptRequests().size(), 24u);
+    EXPECT_EQ(program.read("advs/" + FirstIds[9] + ".gif"), bannerImage(FirstIds[9], 64));
     EXPECT_EQ(program.read("modules/modl.ini"), "[Modules]\r\nNotes=Notes\r\nClock=Clock\r\n");
     EXPECT_EQ(shared.BannerIds, FirstIds);
 }
@@ -127,12 +132,12 @@ TEST_F(VendorServerCycle, RotatingLineUpsRepeatMoveAndEmptySlots)
     startServer({lineUpText(FirstIds, 5000), lineUpText(FirstIds, 6000), lineUpText(third, 7000)},
                 {"--rotate-every", "1"});
     ASSERT_TRUE(host.runCycle());
-    ASSERT_EQ(vendor->log().size(), 24u);
+    ASSERT_EQ(vendor->scriptRequests().size(), 24u);
 
     // Same line-up again: no banner request, counters reported and reset.
     shared.BannerCounts = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10};
     ASSERT_TRUE(host.runCycle());
-    std::vector<ServerLogLine> log = vendor->log();
+    std::vector<ServerLogLine> log = vendor->scriptRequests();
     EXPECT_EQ(actionsOf(log, 24), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT"}));
     ASSERT_EQ(log.size(), 28u);
     EXPECT_EQ(log[27].value("LOG"), "000001000002000003000004000005000006000007000008000009000010");
@@ -141,14 +146,14 @@ TEST_F(VendorServerCycle, RotatingLineUpsRepeatMoveAndEmptySlots)
     EXPECT_EQ(shared.RotationInterval, 6000);
 
     ASSERT_TRUE(host.runCycle());
-    log = vendor->log();
+    log = vendor->scriptRequests();
     EXPECT_EQ(actionsOf(log, 28), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT", "LOGO:200002",
                                                             "HTML:200002", "LOGO:100003", "HTML:100003"}));
-    EXPECT_EQ(program.read("advs/100003.gif"), BannerImage("100003", 64));
+    EXPECT_EQ(program.read("advs/100003.gif"), bannerImage("100003", 64));
     EXPECT_FALSE(program.exists("advs/100006.gif"));
     EXPECT_FALSE(program.exists("advs/100008.gif"));
-    EXPECT_EQ(program.read("advs/7.htm"), BannerPage("100008")) << "an emptied slot keeps its page";
-    EXPECT_EQ(program.read("advs/5.htm"), BannerPage("100003"));
+    EXPECT_EQ(program.read("advs/7.htm"), bannerPage("100008")) << "an emptied slot keeps its page";
+    EXPECT_EQ(program.read("advs/5.htm"), bannerPage("100003"));
     EXPECT_EQ(shared.BannerIds, third);
     EXPECT_EQ(shared.RotationInterval, 7000);
 }

@@ -1,6 +1,6 @@
 #include "content.h"
 
-#include "servertestkit.h"
+#include "httpexchange.h"
 
 #include <gtest/gtest.h>
 
@@ -46,11 +46,11 @@ TEST(ToCrLfTest, EveryLineEndBecomesCrLf)
 TEST(ReadWholeFileTest, RefusesWhatIsNotASmallRegularFile)
 {
     TempDir dir;
-    writeFile(dir.path() / "small", std::string("a\0b", 3));
-    writeFile(dir.path() / "big", std::string(101, 'x'));
-    EXPECT_EQ(readWholeFile(dir.path() / "small", 100), std::string("a\0b", 3));
-    EXPECT_EQ(readWholeFile(dir.path() / "big", 100), std::nullopt);
-    EXPECT_EQ(readWholeFile(dir.path() / "missing", 100), std::nullopt);
+    writeFile(dir / "small", std::string("a\0b", 3));
+    writeFile(dir / "big", std::string(101, 'x'));
+    EXPECT_EQ(readWholeFile(dir / "small", 100), std::string("a\0b", 3));
+    EXPECT_EQ(readWholeFile(dir / "big", 100), std::nullopt);
+    EXPECT_EQ(readWholeFile(dir / "missing", 100), std::nullopt);
     EXPECT_EQ(readWholeFile(dir.path(), 100), std::nullopt);
 }
 
@@ -71,7 +71,7 @@ protected:
         fs::create_symlink(root() / "secret.txt", root() / "banners" / "200002.gif");
     }
 
-    fs::path root() const { return m_dir.path() / "content"; }
+    fs::path root() const { return m_dir / "content"; }
 
     TempDir m_dir;
 };
@@ -115,7 +115,7 @@ TEST_F(ContentStoreTest, BannersByWellFormedIdOnly)
 
 TEST_F(ContentStoreTest, MissingFilesGiveNothing)
 {
-    const ContentStore empty(m_dir.path() / "nowhere");
+    const ContentStore empty(m_dir / "nowhere");
     EXPECT_EQ(empty.languageIndex(), std::nullopt);
     EXPECT_EQ(empty.moduleList(), std::nullopt);
     EXPECT_EQ(empty.version(), std::nullopt);
@@ -150,7 +150,7 @@ TEST_F(ContentStoreTest, LineupErrorsNameTheFile)
     const auto load = ContentStore(root()).loadLineups();
     EXPECT_TRUE(load.lineups.empty());
     EXPECT_NE(load.error.find("2.txt: expected ten banner ids"), std::string::npos) << load.error;
-    EXPECT_FALSE(ContentStore(m_dir.path() / "nowhere").loadLineups().error.empty());
+    EXPECT_FALSE(ContentStore(m_dir / "nowhere").loadLineups().error.empty());
 }
 
 } // namespace

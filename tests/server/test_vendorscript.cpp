@@ -1,6 +1,6 @@
 #include "vendorscript.h"
 
-#include "servertestkit.h"
+#include "httpexchange.h"
 
 #include <gtest/gtest.h>
 
@@ -25,14 +25,14 @@ protected:
         , m_rotation({ lineupWith("aaaaaa", 5000), lineupWith("bbbbbb", 1000) }, 1)
         , m_script(m_content, m_rotation, std::nullopt)
     {
-        writeFile(m_dir.path() / "lang.ini", "[Languages]\nEnglish=english.lng\n");
-        writeFile(m_dir.path() / "modl.ini", "[Modules]\nNotes=Notes\n");
-        writeFile(m_dir.path() / "version.txt", "1.3\n");
-        writeFile(m_dir.path() / "languages" / "deutsch.lng", "[Texts]\nFPButton2=Abbrechen\n");
-        writeFile(m_dir.path() / "banners" / "aaaaaa.gif", "GIF89a-aaaaaa");
-        writeFile(m_dir.path() / "banners" / "aaaaaa.htm", "<img src=\"aaaaaa.gif\">");
-        writeFile(m_dir.path() / "web" / "update.htm", "update page");
-        writeFile(m_dir.path() / "web" / "faq.htm", "faq page");
+        writeFile(m_dir / "lang.ini", "[Languages]\nEnglish=english.lng\n");
+        writeFile(m_dir / "modl.ini", "[Modules]\nNotes=Notes\n");
+        writeFile(m_dir / "version.txt", "1.3\n");
+        writeFile(m_dir / "languages/deutsch.lng", "[Texts]\nFPButton2=Abbrechen\n");
+        writeFile(m_dir / "banners/aaaaaa.gif", "GIF89a-aaaaaa");
+        writeFile(m_dir / "banners/aaaaaa.htm", "<img src=\"aaaaaa.gif\">");
+        writeFile(m_dir / "web/update.htm", "update page");
+        writeFile(m_dir / "web/faq.htm", "faq page");
     }
 
     Answer ask(std::vector<QueryPair> pairs) { return m_script.answerQuery(pairs); }
@@ -103,7 +103,7 @@ TEST_F(VendorScriptTest, VersionAnswerOverridesTheFile)
 
 TEST_F(VendorScriptTest, MissingContentGives404)
 {
-    const ContentStore empty(m_dir.path() / "nowhere");
+    const ContentStore empty(m_dir / "nowhere");
     VendorScript script(empty, m_rotation, std::nullopt);
     for (const char* action : { "LANGL", "VERSION", "MODL" }) {
         const auto answer = script.answerQuery({ { "A", action } });

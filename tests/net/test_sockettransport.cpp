@@ -208,20 +208,20 @@ TEST_F(SocketPairTest, SendFileAndCaptureFileMoveWholeFiles)
     std::string content;
     for (int i = 0; i < 30000; ++i)
         content += static_cast<char>(i * 7);
-    WriteFileText(dir.Path() / "out.bin", content);
+    writeFile(dir / "out.bin", content);
     int sentEvents = 0;
     m_transport.OnPacketSent = [&] { ++sentEvents; };
-    m_transport.SendFile((dir.Path() / "out.bin").string());
+    m_transport.SendFile(dir / "out.bin");
     EXPECT_EQ(m_transport.BytesSent, 30000);
     EXPECT_GE(sentEvents, 1);
     const std::string received = PeerReceives();
     EXPECT_EQ(received, content);
     PeerSends(received);
     PeerCloses();
-    m_transport.CaptureFile((dir.Path() / "in.bin").string());
-    EXPECT_EQ(ReadFileText(dir.Path() / "in.bin"), content);
-    EXPECT_EQ(ErrorOf([&] { m_transport.SendFile((dir.Path() / "none").string()); }),
-              "Cannot open file " + (dir.Path() / "none").string());
+    m_transport.CaptureFile(dir / "in.bin");
+    EXPECT_EQ(readFile(dir / "in.bin"), content);
+    EXPECT_EQ(ErrorOf([&] { m_transport.SendFile(dir / "none"); }),
+              "Cannot open file " + dir / "none");
 }
 
 TEST_F(SocketPairTest, TimeOutEndsASilentReadWithTheAbortText)
@@ -296,7 +296,7 @@ TEST(SocketTransportConnectTest, RefusedConnectFailsWithTheConnectEvent)
     int failed = 0;
     transport.OnConnectionFailed = [&] { ++failed; };
     transport.Host = "127.0.0.1";
-    transport.Port = FreePort();
+    transport.Port = freePort();
     EXPECT_EQ(ErrorOf([&] { transport.Connect(); }), "Connection Failed");
     EXPECT_EQ(transport.LastErrorCode, 10061);
     EXPECT_EQ(failed, 1);
@@ -305,10 +305,10 @@ TEST(SocketTransportConnectTest, RefusedConnectFailsWithTheConnectEvent)
 
 TEST(SocketTransportConnectTest, SecondConnectWhileConnectedIsRefused)
 {
-    LoopbackServer server([](ServerConnection& c, int) { c.WaitForPeerClose(); });
+    LoopbackServer server([](ServerConnection& c, int) { c.waitForPeerClose(); });
     TSocketTransport transport;
     transport.Host = "127.0.0.1";
-    transport.Port = server.Port();
+    transport.Port = server.port();
     transport.Connect();
     EXPECT_EQ(ErrorOf([&] { transport.Connect(); }), "Already connected");
     transport.Disconnect();
@@ -334,10 +334,10 @@ class LookupTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_server = std::make_unique<LoopbackServer>([](ServerConnection& c, int) { c.WaitForPeerClose(); });
+        m_server = std::make_unique<LoopbackServer>([](ServerConnection& c, int) { c.waitForPeerClose(); });
         m_transport.setResolver([this](const std::string& name) { return loopbackFor(name, &m_asked, &m_mutex); });
         m_transport.OnHostResolved = [this] { ++m_resolved; };
-        m_transport.Port = m_server->Port();
+        m_transport.Port = m_server->port();
     }
     std::vector<std::string> Asked()
     {
@@ -374,7 +374,7 @@ TEST_F(LookupTest, ProxyNameAndPortReplaceHostAndPort)
     m_transport.Host = "unknown.test";
     m_transport.Port = 1;
     m_transport.Proxy = "proxy.test";
-    m_transport.ProxyPort = m_server->Port();
+    m_transport.ProxyPort = m_server->port();
     m_transport.Connect();
     EXPECT_TRUE(m_transport.Connected);
     EXPECT_EQ(Asked(), std::vector<std::string>{"proxy.test"});
@@ -412,9 +412,9 @@ TEST_F(LookupTest, InvalidHostHandlerIsAskedOnceAndMayRetry)
 // time-out bounds the whole race.
 TEST(AddressRaceTest, EveryAddressIsTriedAndTheFirstConnectionWins)
 {
-    LoopbackServer server([](ServerConnection& c, int) { c.WaitForPeerClose(); });
-    BlackHole blackHole("127.0.0.2", server.Port());
-    const std::uint16_t closed = FreePort();
+    LoopbackServer server([](ServerConnection& c, int) { c.waitForPeerClose(); });
+    BlackHole blackHole("127.0.0.2", server.port());
+    const std::uint16_t closed = freePort();
     const struct {
         const char* what;
         std::vector<std::string> addresses;
@@ -422,10 +422,10 @@ TEST(AddressRaceTest, EveryAddressIsTriedAndTheFirstConnectionWins)
         std::int32_t timeOut;
         std::string error;
     } rows[] = {
-        {"IPv6 refuses, IPv4 answers", {"::1", "127.0.0.1"}, server.Port(), 0, ""},
-        {"first address black-holed", {"127.0.0.2", "127.0.0.1"}, server.Port(), 0, ""},
+        {"IPv6 refuses, IPv4 answers", {"::1", "127.0.0.1"}, server.port(), 0, ""},
+        {"first address black-holed", {"127.0.0.2", "127.0.0.1"}, server.port(), 0, ""},
         {"every address refuses", {"::1", "127.0.0.1"}, closed, 0, "Connection Failed"},
-        {"the time-out covers the race", {"127.0.0.2", "127.0.0.2"}, server.Port(), 600, "Connection Timed out"},
+        {"the time-out covers the race", {"127.0.0.2", "127.0.0.2"}, server.port(), 600, "Connection Timed out"},
     };
     for (const auto& row : rows) {
         TSocketTransport transport;
@@ -445,19 +445,19 @@ TEST(AddressRaceTest, EveryAddressIsTriedAndTheFirstConnectionWins)
             EXPECT_EQ(transport.LastErrorCode, 10061) << row.what;
         }
     }
-    EXPECT_EQ(server.Connections(), 2);
+    EXPECT_EQ(server.connections(), 2);
 }
 
 TEST(SocketTransportConnectTest, StopHoldsForEveryLaterConnect)
 {
-    LoopbackServer server([](ServerConnection& c, int) { c.WaitForPeerClose(); });
+    LoopbackServer server([](ServerConnection& c, int) { c.waitForPeerClose(); });
     TSocketTransport transport;
     transport.Host = "127.0.0.1";
-    transport.Port = server.Port();
+    transport.Port = server.port();
     transport.Stop();  // lands before the connect, which clears an Abort
     EXPECT_EQ(ErrorOf([&] { transport.Connect(); }), "Connection Canceled");
     EXPECT_EQ(ErrorOf([&] { transport.Connect(); }), "Connection Canceled");
-    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(server.connections(), 0);
 }
 
 // A resolver that hangs until the test lets it go; its late answer is dropped.
@@ -578,15 +578,15 @@ TEST_F(CancelTest, AbortDuringTheConnect)
     int failed = 0;
     m_client.OnConnectionFailed = [&] { ++failed; };
     AbortOn("Timer On");  // the first timed step after a numeric host is the connect wait
-    ExpectAbortEnds("http://127.0.0.1:" + std::to_string(blackHole.Port()) + "/", "Connection Canceled");
+    ExpectAbortEnds("http://127.0.0.1:" + std::to_string(blackHole.port()) + "/", "Connection Canceled");
     EXPECT_EQ(failed, 1);
 }
 
 TEST_F(CancelTest, AbortWhileWaitingForTheHeader)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.WaitForPeerClose();
+        connection.readRequest();
+        connection.waitForPeerClose();
     });
     AbortOn("ReadLn");
     ExpectAbortEnds(BaseUrl() + "/", "Socket readln aborted");
@@ -596,9 +596,9 @@ TEST_F(CancelTest, AbortWhileWaitingForTheHeader)
 TEST_F(CancelTest, AbortDuringAnEndlessBodyInMemory)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 200 OK\r\n\r\n");
-        connection.SendForever(std::string(4096, 'e'));
+        connection.readRequest();
+        connection.send("HTTP/1.0 200 OK\r\n\r\n");
+        connection.sendForever(std::string(4096, 'e'));
     });
     AbortOn("Capture String");
     ExpectAbortEnds(BaseUrl() + "/", "Socket capture aborted");
@@ -607,12 +607,12 @@ TEST_F(CancelTest, AbortDuringAnEndlessBodyInMemory)
 TEST_F(CancelTest, AbortDuringABodyIntoAFile)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 200 OK\r\n\r\npartial");
-        connection.WaitForPeerClose();
+        connection.readRequest();
+        connection.send("HTTP/1.0 200 OK\r\n\r\npartial");
+        connection.waitForPeerClose();
     });
     m_client.InputFileMode = true;
-    m_client.Body = (m_dir->Path() / "partial.bin").string();
+    m_client.Body = m_dir / "partial.bin";
     AbortOn("CaptureFile");
     ExpectAbortEnds(BaseUrl() + "/", "Socket send aborted");
 }
@@ -620,8 +620,8 @@ TEST_F(CancelTest, AbortDuringABodyIntoAFile)
 TEST_F(CancelTest, TimeOutWhileTheServerNeverAnswers)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.WaitForPeerClose();
+        connection.readRequest();
+        connection.waitForPeerClose();
     });
     m_client.TimeOut = 100;
     EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), "Socket readln aborted");
@@ -632,15 +632,15 @@ TEST_F(CancelTest, TimeOutDuringAConnectThatHangs)
 {
     BlackHole blackHole;
     m_client.TimeOut = 100;
-    EXPECT_EQ(ErrorOf([&] { m_client.Get("http://127.0.0.1:" + std::to_string(blackHole.Port()) + "/"); }),
+    EXPECT_EQ(ErrorOf([&] { m_client.Get("http://127.0.0.1:" + std::to_string(blackHole.port()) + "/"); }),
               "Connection Timed out");
 }
 
 TEST_F(CancelTest, PumpedGetCanBeAbortedFromThePump)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.WaitForPeerClose();
+        connection.readRequest();
+        connection.waitForPeerClose();
     });
     int turns = 0;
     m_client.setPump([&] {

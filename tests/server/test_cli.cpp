@@ -1,5 +1,5 @@
 // The vexor-server binary's command line: options, start-up errors, signals.
-#include "servertestkit.h"
+#include "httpexchange.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +12,14 @@ namespace {
 
 TEST(ServerCommandLineTest, VersionAnswerOption)
 {
-    ServerProcess server({ "--content", shippedContent().string(), "--version-answer", "1.4" });
+    VendorServer server(VEXOR_SERVER_EXE, { "--content", shippedContent().string(), "--version-answer", "1.4" });
     ASSERT_TRUE(server.started()) << server.errorOutput();
     EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.4");
 }
 
 TEST(ServerCommandLineTest, DefaultContentLiesBesideTheProgram)
 {
-    ServerProcess server({});
+    VendorServer server(VEXOR_SERVER_EXE, {});
     ASSERT_TRUE(server.started()) << server.errorOutput();
     EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.3");
     EXPECT_EQ(get(server.port(), query("LANGC", "&L=deutsch.lng")).status, 200);
@@ -28,8 +28,8 @@ TEST(ServerCommandLineTest, DefaultContentLiesBesideTheProgram)
 TEST(ServerCommandLineTest, PortFileHoldsThePort)
 {
     TempDir dir;
-    const auto portFile = dir.path() / "port";
-    ServerProcess server({ "--content", shippedContent().string(), "--port-file", portFile.string() });
+    const auto portFile = dir / "port";
+    VendorServer server(VEXOR_SERVER_EXE, { "--content", shippedContent().string(), "--port-file", portFile });
     ASSERT_TRUE(server.started()) << server.errorOutput();
     EXPECT_EQ(readFile(portFile), std::to_string(server.port()) + "\n");
 }
@@ -37,7 +37,7 @@ TEST(ServerCommandLineTest, PortFileHoldsThePort)
 TEST(ServerCommandLineTest, SignalsStopItCleanly)
 {
     for (const int signal : { SIGTERM, SIGINT }) {
-        ServerProcess server({ "--content", shippedContent().string() });
+        VendorServer server(VEXOR_SERVER_EXE, { "--content", shippedContent().string() });
         ASSERT_TRUE(server.started()) << server.errorOutput();
         EXPECT_EQ(get(server.port(), query("VERSION")).body, "1.3");
         EXPECT_EQ(server.stop(signal), 0) << "signal " << signal;
@@ -46,14 +46,14 @@ TEST(ServerCommandLineTest, SignalsStopItCleanly)
 
 TEST(ServerCommandLineTest, SignalRightAfterStartIsNotLost)
 {
-    ServerProcess server({ "--content", shippedContent().string() });
+    VendorServer server(VEXOR_SERVER_EXE, { "--content", shippedContent().string() });
     ASSERT_TRUE(server.started()) << server.errorOutput();
     EXPECT_EQ(server.stop(SIGTERM), 0);
 }
 
 TEST(ServerCommandLineTest, TakenPortIsAnError)
 {
-    ServerProcess first({ "--content", shippedContent().string() });
+    VendorServer first(VEXOR_SERVER_EXE, { "--content", shippedContent().string() });
     ASSERT_TRUE(first.started()) << first.errorOutput();
     const auto run = runServer({ "--port", std::to_string(first.port()), "--content", shippedContent().string() }, 10s);
     EXPECT_EQ(run.exitStatus, 1);
@@ -71,13 +71,13 @@ TEST(ServerCommandLineTest, BadStartsExplainThemselves)
     } rows[] = {
         { { "--bogus" }, 2, "unknown argument \"--bogus\"" },
         { { "--port", "http" }, 2, "--port: \"http\" is not a port number" },
-        { { "--port", "0", "--content", (dir.path() / "none").string() }, 1, "does not exist" },
-        { { "--port", "0", "--content", dir.path().string() }, 1, "no line-up files" },
-        { { "--port", "0", "--content", shippedContent().string(), "--log", (dir.path() / "no/such/dir/log").string() },
+        { { "--port", "0", "--content", (dir / "none") }, 1, "does not exist" },
+        { { "--port", "0", "--content", dir.path() }, 1, "no line-up files" },
+        { { "--port", "0", "--content", shippedContent().string(), "--log", (dir / "no/such/dir/log") },
             1, "cannot open the log file" },
         { { "--port", "0", "--listen", "256.1.2.3", "--content", shippedContent().string() }, 1, "cannot listen on" },
-        { { "--port", "0", "--content", shippedContent().string(), "--cert", (dir.path() / "none.pem").string(),
-              "--key", (dir.path() / "none.key").string() },
+        { { "--port", "0", "--content", shippedContent().string(), "--cert", (dir / "none.pem"),
+              "--key", (dir / "none.key") },
             1, "cannot load the certificate" },
     };
     for (const auto& row : rows) {

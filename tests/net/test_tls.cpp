@@ -30,20 +30,20 @@ protected:
     {
         if (::access(NginxBinary, X_OK) != 0)
             GTEST_SKIP() << NginxBinary << " is missing (Debian package nginx-light)";
-        const auto& dir = m_dir.Path();
+        const std::filesystem::path dir = m_dir.path();
         const std::string d = dir.string();
         const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + d + " > " + d + "/certs.log 2>&1";
-        ASSERT_EQ(std::system(make.c_str()), 0) << ReadFileText(dir / "certs.log");
+        ASSERT_EQ(std::system(make.c_str()), 0) << readFile(dir / "certs.log");
         std::filesystem::create_directories(dir / "www");
-        WriteFileText(dir / "www" / "small.txt", "small file\n");
+        writeFile(dir / "www" / "small.txt", "small file\n");
         std::mt19937 random(11);
         m_big.resize(3u << 20);
         for (char& c : m_big)
             c = static_cast<char>(random());
-        WriteFileText(dir / "www" / "big.bin", m_big);
+        writeFile(dir / "www" / "big.bin", m_big);
         const char* const names[] = {"plain", "good", "wronghost", "expired", "untrusted", "selfsigned", "tls10"};
         for (const char* name : names)
-            m_ports[name] = FreePort();
+            m_ports[name] = freePort();
         std::string servers;
         for (const char* name : names) {
             const std::uint16_t port = m_ports[name];
@@ -57,24 +57,13 @@ protected:
                   "    location = /tohttps { return 301 " + Url("good", "/small.txt") + "; }\n"
                   "    location = /tohttp { return 302 " + Url("plain", "/small.txt") + "; }\n  }\n";
         }
-        WriteFileText(dir / "nginx.conf", NginxConfig(dir, servers));
-        m_nginx = std::make_unique<PeerProcess>(
-            std::vector<std::string>{NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
+        writeFile(dir / "nginx.conf", nginxConfig(dir, servers));
+        m_nginx = startPeer({NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
         for (const auto& [name, port] : m_ports)
-            ASSERT_TRUE(m_nginx->WaitReady(port)) << name << ReadFileText(dir / "nginx-error.log");
-        const char* trust = std::getenv("SSL_CERT_FILE");
-        m_savedTrust = trust ? std::optional<std::string>(trust) : std::nullopt;
-        ::setenv("SSL_CERT_FILE", (d + "/ca.pem").c_str(), 1);
+            ASSERT_TRUE(m_nginx->waitAccepts(port)) << name << readFile(dir / "nginx-error.log");
+        m_trust.emplace("SSL_CERT_FILE", d + "/ca.pem");
         m_client.TimeOut = 5000;
         m_client.OnConnectionFailed = [this] { ++m_connectionFailures; };
-    }
-
-    void TearDown() override
-    {
-        if (m_savedTrust)
-            ::setenv("SSL_CERT_FILE", m_savedTrust->c_str(), 1);
-        else
-            ::unsetenv("SSL_CERT_FILE");
     }
 
     std::string Url(const std::string& server, const std::string& path, const std::string& host = "127.0.0.1")
@@ -85,8 +74,8 @@ protected:
     TempDir m_dir;
     std::string m_big;
     std::map<std::string, std::uint16_t> m_ports;
-    std::unique_ptr<PeerProcess> m_nginx;
-    std::optional<std::string> m_savedTrust;
+    std::unique_ptr<ChildProcess> m_nginx;
+    std::optional<ScopedEnv> m_trust;
     THttpClient m_client;
     int m_connectionFailures = 0;
 };
@@ -98,10 +87,10 @@ TEST_F(TlsTest, TrustedCertificateByAddressAndByName)
     EXPECT_EQ(m_client.Body, "small file\n");
 
     m_client.InputFileMode = true;
-    m_client.Body = (m_dir.Path() / "big.copy").string();
+    m_client.Body = m_dir / "big.copy";
     m_client.Get(Url("good", "/big.bin", "localhost"));
     EXPECT_EQ(m_client.ReplyCode, 200);
-    EXPECT_TRUE(ReadFileText(m_dir.Path() / "big.copy") == m_big);
+    EXPECT_TRUE(readFile(m_dir / "big.copy") == m_big);
     EXPECT_EQ(m_connectionFailures, 0);
 }
 
@@ -121,9 +110,9 @@ TEST_F(TlsTest, RefusedCertificatesAndOldProtocolsWriteNothing)
         {"selfsigned", "127.0.0.1", "Certificate verify failed: self-signed certificate (127.0.0.1)", ErrTlsCertificate},
         {"tls10", "127.0.0.1", "TLS handshake failed: tlsv1 alert protocol version (127.0.0.1)", ErrTlsHandshake},
     };
-    const auto target = m_dir.Path() / "never.bin";
+    const auto target = m_dir / "never.bin";
     m_client.InputFileMode = true;
-    m_client.Body = target.string();
+    m_client.Body = target;
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.server) + " " + row.host);
         m_connectionFailures = 0;
@@ -139,11 +128,11 @@ TEST_F(TlsTest, StalledHandshakeEndsAtCancelAndAtTheTimeOut)
 {
     std::promise<void> helloArrived;
     LoopbackServer silent([&](ServerConnection& connection, int index) {
-        if (connection.WaitForBytes() && index == 0)
+        if (connection.waitForBytes() && index == 0)
             helloArrived.set_value();
-        connection.WaitForPeerClose();
+        connection.waitForPeerClose();
     });
-    const std::string url = "https://127.0.0.1:" + std::to_string(silent.Port()) + "/";
+    const std::string url = "https://127.0.0.1:" + std::to_string(silent.port()) + "/";
     m_client.TimeOut = 0;
     std::chrono::steady_clock::time_point returned;
     std::string error;
@@ -161,7 +150,7 @@ TEST_F(TlsTest, StalledHandshakeEndsAtCancelAndAtTheTimeOut)
     m_client.TimeOut = 200;
     EXPECT_EQ(ErrorOf([&] { m_client.Get(url); }), "TLS handshake aborted");
     EXPECT_TRUE(m_client.TimedOut);
-    silent.Stop();
+    silent.stop();
 }
 
 TEST_F(TlsTest, HttpToHttpsIsFollowedHttpsToHttpIsRefused)
@@ -171,9 +160,9 @@ TEST_F(TlsTest, HttpToHttpsIsFollowedHttpsToHttpIsRefused)
     EXPECT_EQ(m_client.Body, "small file\n");
     EXPECT_EQ(m_client.Url, Url("good", "/small.txt"));
 
-    const auto target = m_dir.Path() / "never.bin";
+    const auto target = m_dir / "never.bin";
     m_client.InputFileMode = true;
-    m_client.Body = target.string();
+    m_client.Body = target;
     EXPECT_EQ(ErrorOf([&] { m_client.Get(Url("good", "/tohttp")); }),
               "Redirect from https to http refused: " + Url("plain", "/small.txt"));
     EXPECT_FALSE(std::filesystem::exists(target));
@@ -181,8 +170,8 @@ TEST_F(TlsTest, HttpToHttpsIsFollowedHttpsToHttpIsRefused)
 
 TEST_F(TlsTest, TunnelThroughTinyproxyWithAndWithoutCredentials)
 {
-    const std::uint16_t proxyPort = FreePort();
-    const auto proxy = StartTinyproxy(m_dir.Path(), proxyPort);
+    const std::uint16_t proxyPort = freePort();
+    const auto proxy = startTinyproxy(m_dir.path(), proxyPort);
     if (!proxy)
         GTEST_SKIP() << "tinyproxy did not start (Debian package tinyproxy)";
     m_client.Proxy = "127.0.0.1";

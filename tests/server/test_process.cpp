@@ -1,6 +1,6 @@
 // The vexor-server binary over loopback: answer formats, hostile input, the
 // log, rotation and connection handling.
-#include "servertestkit.h"
+#include "httpexchange.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +42,7 @@ bool isUtcTime(std::string_view text)
 // The shipped content, served as it comes.
 class ShippedServerTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() { s_server = new ServerProcess({ "--content", shippedContent().string() }); }
+    static void SetUpTestSuite() { s_server = new VendorServer(VEXOR_SERVER_EXE, { "--content", shippedContent().string() }); }
     static void TearDownTestSuite()
     {
         delete s_server;
@@ -51,10 +51,10 @@ protected:
     void SetUp() override { ASSERT_TRUE(s_server->started()) << s_server->errorOutput(); }
 
     static int port() { return s_server->port(); }
-    static ServerProcess* s_server;
+    static VendorServer* s_server;
 };
 
-ServerProcess* ShippedServerTest::s_server = nullptr;
+VendorServer* ShippedServerTest::s_server = nullptr;
 
 TEST_F(ShippedServerTest, ListsAnswerWithTheirHeaderLine)
 {
@@ -197,18 +197,18 @@ protected:
     void SetUp() override
     {
         fs::copy(shippedContent(), content(), fs::copy_options::recursive);
-        writeFile(m_dir.path() / "secret.txt", Secret);
+        writeFile(m_dir / "secret.txt", Secret);
         writeFile(content() / "secret.txt", Secret);
         fs::create_symlink("../../secret.txt", content() / "languages" / "link.lng");
-        m_server = std::make_unique<ServerProcess>(std::vector<std::string> { "--content", content().string() });
+        m_server = std::make_unique<VendorServer>(VEXOR_SERVER_EXE, std::vector<std::string> { "--content", content().string() });
         ASSERT_TRUE(m_server->started()) << m_server->errorOutput();
     }
 
-    fs::path content() const { return m_dir.path() / "content"; }
+    fs::path content() const { return m_dir / "content"; }
 
     static constexpr const char* Secret = "TOP-SECRET-MARKER";
     TempDir m_dir;
-    std::unique_ptr<ServerProcess> m_server;
+    std::unique_ptr<VendorServer> m_server;
 };
 
 TEST_F(HostileNamesTest, LanguageFileNamesStayInTheFolder)
@@ -305,7 +305,7 @@ protected:
         writeFile(content() / "lineups" / "3.txt", "100004 100004 100004 100004 100004 100004 100004 100004 100004 100004 16777215");
     }
 
-    std::vector<std::string> countAnswers(ServerProcess& server, int n)
+    std::vector<std::string> countAnswers(VendorServer& server, int n)
     {
         std::vector<std::string> answers;
         for (int i = 0; i < n; ++i)
@@ -313,7 +313,7 @@ protected:
         return answers;
     }
 
-    fs::path content() const { return m_dir.path() / "content"; }
+    fs::path content() const { return m_dir / "content"; }
 
     const std::string First = "100001" + std::string(54, '0') + "0003E8";
     const std::string Second = "100002100003" + std::string(48, '0') + "001F40";
@@ -323,7 +323,7 @@ protected:
 
 TEST_F(RotationTest, NextLineupAfterEveryNCountRequests)
 {
-    ServerProcess server({ "--content", content().string(), "--rotate-every", "2" });
+    VendorServer server(VEXOR_SERVER_EXE, { "--content", content().string(), "--rotate-every", "2" });
     ASSERT_TRUE(server.started()) << server.errorOutput();
     // Other actions do not count.
     get(server.port(), query("VERSION"));
@@ -333,7 +333,7 @@ TEST_F(RotationTest, NextLineupAfterEveryNCountRequests)
 
 TEST_F(RotationTest, WithoutRotationTheFirstLineupStays)
 {
-    ServerProcess server({ "--content", content().string() });
+    VendorServer server(VEXOR_SERVER_EXE, { "--content", content().string() });
     ASSERT_TRUE(server.started()) << server.errorOutput();
     EXPECT_EQ(countAnswers(server, 4), std::vector<std::string>(4, First));
 }
@@ -361,7 +361,7 @@ protected:
         return rest.empty() ? rest : rest.substr(1);
     }
 
-    ServerProcess m_server { { "--content", shippedContent().string() } };
+    VendorServer m_server { VEXOR_SERVER_EXE, { "--content", shippedContent().string() } };
 };
 
 TEST_F(LogTest, OneLinePerRequestWithEveryValueInOrder)

@@ -27,26 +27,25 @@ protected:
     {
         if (::access(NginxBinary, X_OK) != 0)
             GTEST_SKIP() << NginxBinary << " is missing (Debian package nginx-light)";
-        const auto& dir = m_dir.Path();
+        const std::filesystem::path dir = m_dir.path();
         std::filesystem::create_directories(dir / "www");
-        WriteFileText(dir / "www" / "small.txt", "small file\n");
+        writeFile(dir / "www" / "small.txt", "small file\n");
         std::mt19937 random(7);
         m_big.resize(3u << 20);
         for (char& c : m_big)
             c = static_cast<char>(random());
-        WriteFileText(dir / "www" / "big.bin", m_big);
-        m_nginxPort = FreePort();
+        writeFile(dir / "www" / "big.bin", m_big);
+        m_nginxPort = freePort();
         const std::string d = dir.string();
-        WriteFileText(dir / "nginx.conf",
-                      NginxConfig(dir, "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
+        writeFile(dir / "nginx.conf",
+                      nginxConfig(dir, "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
                                        "    root " + d + "/www;\n"
                                        "    location = /old { return 302 /small.txt; }\n"
                                        "    location = /relative { absolute_redirect off; return 301 /small.txt; }\n"
                                        "  }\n"));
-        m_nginx = std::make_unique<PeerProcess>(
-            std::vector<std::string>{NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
-        ASSERT_TRUE(m_nginx->WaitReady(m_nginxPort)) << ReadFileText(dir / "nginx.out")
-                                                     << ReadFileText(dir / "nginx-error.log");
+        m_nginx = startPeer({NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
+        ASSERT_TRUE(m_nginx->waitAccepts(m_nginxPort)) << readFile(dir / "nginx.out")
+                                                     << readFile(dir / "nginx-error.log");
         m_client.TimeOut = 5000;
     }
 
@@ -54,9 +53,9 @@ protected:
     {
         if (::access(TinyproxyBinary, X_OK) != 0)
             GTEST_SKIP() << TinyproxyBinary << " is missing (Debian package tinyproxy)";
-        m_proxyPort = FreePort();
-        m_proxy = StartTinyproxy(m_dir.Path(), m_proxyPort);
-        ASSERT_TRUE(m_proxy) << ReadFileText(m_dir.Path() / "tinyproxy.out");
+        m_proxyPort = freePort();
+        m_proxy = startTinyproxy(m_dir.path(), m_proxyPort);
+        ASSERT_TRUE(m_proxy) << readFile(m_dir / "tinyproxy.out");
         m_client.Proxy = "127.0.0.1";
         m_client.ProxyPort = m_proxyPort;
     }
@@ -70,8 +69,8 @@ protected:
     std::string m_big;
     std::uint16_t m_nginxPort = 0;
     std::uint16_t m_proxyPort = 0;
-    std::unique_ptr<PeerProcess> m_nginx;
-    std::unique_ptr<PeerProcess> m_proxy;
+    std::unique_ptr<ChildProcess> m_nginx;
+    std::unique_ptr<ChildProcess> m_proxy;
     THttpClient m_client;
 };
 
@@ -83,11 +82,11 @@ TEST_F(RealPeersTest, NginxServesFilesIntoMemoryAndIntoAFile)
     EXPECT_EQ(m_client.ContentLength, 11);
 
     m_client.InputFileMode = true;
-    m_client.Body = (m_dir.Path() / "big.copy").string();
+    m_client.Body = m_dir / "big.copy";
     m_client.Get(Url("/big.bin"));
     EXPECT_EQ(m_client.ReplyCode, 200);
     EXPECT_EQ(m_client.ContentLength, static_cast<std::int64_t>(m_big.size()));
-    EXPECT_TRUE(ReadFileText(m_dir.Path() / "big.copy") == m_big);
+    EXPECT_TRUE(readFile(m_dir / "big.copy") == m_big);
 }
 
 TEST_F(RealPeersTest, NginxMissingFileIsAFailureWithABody)
@@ -148,21 +147,21 @@ TEST_F(RealPeersTest, TinyproxyRefusesWrongOrMissingCredentials)
 // the connection: the body must end at the length, not at a close.
 TEST_F(RealPeersTest, SquidWithCredentialsKeepsTheConnectionOpen)
 {
-    if (!SquidPeer::Available())
+    if (!SquidPeer::available())
         GTEST_SKIP() << "squid or htpasswd is missing (Debian packages squid, apache2-utils)";
-    SquidPeer squid(m_dir.Path() / "squid", "vexor", "s3cret pass");
-    ASSERT_TRUE(squid.Ready()) << squid.Diagnostics();
+    SquidPeer squid(m_dir / "squid", "vexor", "s3cret pass");
+    ASSERT_TRUE(squid.ready()) << squid.diagnostics();
     m_client.Proxy = "127.0.0.1";
-    m_client.ProxyPort = squid.Port();
+    m_client.ProxyPort = squid.port();
     m_client.HeaderInfo.UserId = "vexor";
     m_client.HeaderInfo.Password = "s3cret pass";
     m_client.Get(Url("/small.txt"));
     EXPECT_EQ(m_client.ReplyCode, 200);
     EXPECT_EQ(m_client.Body, "small file\n");
     m_client.InputFileMode = true;
-    m_client.Body = (m_dir.Path() / "big.copy").string();
+    m_client.Body = m_dir / "big.copy";
     m_client.Get(Url("/big.bin"));
-    EXPECT_TRUE(ReadFileText(m_dir.Path() / "big.copy") == m_big);
+    EXPECT_TRUE(readFile(m_dir / "big.copy") == m_big);
 
     m_client.InputFileMode = false;
     m_client.HeaderInfo.Password = "wrong";

@@ -1,15 +1,14 @@
-// GoogleTest main for the widget tests: one QApplication for the process,
+// GoogleTest main for the widget tests: one QApplication for the process, on
 // the offscreen platform unless the environment names another.
 
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 int main(int argc, char** argv)
 {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -1,25 +1,14 @@
 #include "peers.h"
 
 #include "loopbackserver.h"
+#include "tempdir.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
-#include <iterator>
 #include <sstream>
-#include <thread>
 
-extern char** environ;
-
-namespace vexor::net::testing {
+namespace vexor::testkit {
 
 namespace {
 
@@ -59,27 +48,9 @@ else:
     sys.stdout.write("Status: 400 Bad Request\r\nContent-Type: text/plain\r\n\r\nunknown action\n")
 )";
 
-bool accepts(std::uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
 bool runsAsRoot()
 {
     return ::geteuid() == 0;
-}
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Written readable (and, for logs the peer writes as "nobody", writable) by all.
@@ -89,37 +60,9 @@ void writeText(const fs::path& path, const std::string& text, fs::perms perms = 
     fs::permissions(path, perms);
 }
 
-// Starts `args` with standard output and error in `out`; in a process group
-// of its own when `ownGroup`. Returns the pid, -1 when nothing started.
-pid_t spawn(std::vector<std::string>& args, const char* out, int openFlags, bool ownGroup)
+bool runToSuccess(std::vector<std::string> args)
 {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out, openFlags, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    if (ownGroup) {
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attributes, 0);
-    }
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-bool runToEnd(std::vector<std::string> args)
-{
-    const pid_t pid = spawn(args, "/dev/null", O_WRONLY, false);
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return runToEnd(std::move(args)).exitStatus == 0;
 }
 
 // The peer drops to "nobody" as root: every folder on the way must be open to it.
@@ -132,37 +75,16 @@ void openForPeer(const fs::path& folder)
 
 }  // namespace
 
-PeerProcess::PeerProcess(std::vector<std::string> args, const fs::path& log)
+std::unique_ptr<ChildProcess> startPeer(std::vector<std::string> args, const std::string& log)
 {
-    // A process group of its own: Apache ends by signalling its whole group,
-    // which would otherwise include the test.
-    m_pid = spawn(args, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, true);
+    ChildProcess::Options options;
+    options.outFile = log;
+    options.append = true;
+    options.ownGroup = true;
+    return std::make_unique<ChildProcess>(std::move(args), options);
 }
 
-PeerProcess::~PeerProcess()
-{
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-}
-
-bool PeerProcess::WaitReady(std::uint16_t port)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (m_pid > 0 && std::chrono::steady_clock::now() < until) {
-        if (accepts(port))
-            return true;
-        if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-bool ApachePeer::Available()
+bool ApachePeer::available()
 {
     return ::access(ApacheBinary, X_OK) == 0 && fs::exists(fs::path(ApacheModules) / "mod_cgi.so")
         && ::access("/usr/bin/python3", X_OK) == 0;
@@ -175,7 +97,7 @@ ApachePeer::ApachePeer(const fs::path& folder) : m_folder(folder)
         openForPeer(folder / sub);
     writeText(folder / "www/cgi-bin/script/vexor_parser.pl", QueryScript, fs::perms(0755));
     writeText(folder / "queries.log", "", fs::perms(0666));
-    m_port = FreePort();
+    m_port = freePort();
     const std::string d = folder.string();
     const std::string modules = ApacheModules;
     std::ostringstream conf;
@@ -190,31 +112,26 @@ ApachePeer::ApachePeer(const fs::path& folder) : m_folder(folder)
          << "StartServers 2\nMinSpareServers 2\nMaxSpareServers 4\nKeepAlive On\n"
          << "<Directory " << d << "/www/cgi-bin>\n  Options +ExecCGI\n  SetHandler cgi-script\n</Directory>\n";
     writeText(folder / "httpd.conf", conf.str());
-    m_process = std::make_unique<PeerProcess>(
-        std::vector<std::string>{ApacheBinary, "-f", d + "/httpd.conf", "-DFOREGROUND"}, folder / "httpd.out");
-    m_ready = m_process->WaitReady(m_port);
+    m_process = startPeer({ApacheBinary, "-f", d + "/httpd.conf", "-DFOREGROUND"}, folder / "httpd.out");
+    m_ready = m_process->waitAccepts(m_port);
 }
 
-std::string ApachePeer::Diagnostics() const
+std::string ApachePeer::diagnostics() const
 {
-    return readText(m_folder / "httpd.out") + readText(m_folder / "httpd-error.log");
+    return readFile(m_folder / "httpd.out") + readFile(m_folder / "httpd-error.log");
 }
 
-std::string ApachePeer::Host() const
+std::string ApachePeer::host() const
 {
     return "127.0.0.1:" + std::to_string(m_port);
 }
 
-std::vector<std::string> ApachePeer::Queries() const
+std::vector<std::string> ApachePeer::queries() const
 {
-    std::vector<std::string> lines;
-    std::istringstream in(readText(m_folder / "queries.log"));
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    return readLines(m_folder / "queries.log");
 }
 
-bool SquidPeer::Available()
+bool SquidPeer::available()
 {
     return ::access(SquidBinary, X_OK) == 0 && ::access(NcsaHelper, X_OK) == 0
         && ::access(HtpasswdBinary, X_OK) == 0;
@@ -225,12 +142,12 @@ SquidPeer::SquidPeer(const fs::path& folder, const std::string& user, const std:
 {
     openForPeer(folder);
     const std::string d = folder.string();
-    if (!runToEnd({HtpasswdBinary, "-b", "-c", "-m", d + "/squid.passwd", user, password}))
+    if (!runToSuccess({HtpasswdBinary, "-b", "-c", "-m", d + "/squid.passwd", user, password}))
         return;
     fs::permissions(folder / "squid.passwd", fs::perms(0644));
     for (const char* log : {"squid-cache.log", "squid-access.log"})
         writeText(folder / log, "", fs::perms(0666));
-    m_port = FreePort();
+    m_port = freePort();
     std::ostringstream conf;
     conf << "http_port 127.0.0.1:" << m_port << "\n";
     // Squid drops root for this user; a normal user's start ignores it.
@@ -244,14 +161,37 @@ SquidPeer::SquidPeer(const fs::path& folder, const std::string& user, const std:
          << "auth_param basic children 2 startup=1\nauth_param basic realm vexor\n"
          << "acl users proxy_auth REQUIRED\nhttp_access allow users\nhttp_access deny all\n";
     writeText(folder / "squid.conf", conf.str());
-    m_process = std::make_unique<PeerProcess>(
-        std::vector<std::string>{SquidBinary, "-N", "-f", d + "/squid.conf"}, folder / "squid.out");
-    m_ready = m_process->WaitReady(m_port);
+    m_process = startPeer({SquidBinary, "-N", "-f", d + "/squid.conf"}, folder / "squid.out");
+    m_ready = m_process->waitAccepts(m_port);
 }
 
-std::string SquidPeer::Diagnostics() const
+std::string SquidPeer::diagnostics() const
 {
-    return readText(m_folder / "squid.out") + readText(m_folder / "squid-cache.log");
+    return readFile(m_folder / "squid.out") + readFile(m_folder / "squid-cache.log");
 }
 
-}  // namespace vexor::net::testing
+std::string nginxConfig(const std::filesystem::path& dir, const std::string& servers)
+{
+    const std::string d = dir.string();
+    return "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\n"
+           "error_log " + d + "/nginx-error.log;\nevents { worker_connections 64; }\nhttp {\n"
+           "  access_log " + d + "/nginx-access.log;\n"
+           "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
+           "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
+           "  scgi_temp_path " + d + "/scgi;\n" + servers + "}\n";
+}
+
+std::unique_ptr<ChildProcess> startTinyproxy(const std::filesystem::path& dir, std::uint16_t port)
+{
+    const std::string d = dir.string();
+    writeText(dir / "tinyproxy.conf",
+              "Port " + std::to_string(port) + "\nListen 127.0.0.1\nTimeout 10\nMaxClients 10\n"
+              "BasicAuth vexor s3cret-pass\nPidFile \"" + d + "/tinyproxy.pid\"\n"
+              "LogFile \"" + d + "/tinyproxy.log\"\nLogLevel Info\n");
+    auto proxy = startPeer({"/usr/bin/tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}, d + "/tinyproxy.out");
+    if (!proxy->waitAccepts(port))
+        return nullptr;
+    return proxy;
+}
+
+}  // namespace vexor::testkit

@@ -2,7 +2,7 @@
 // from this tree finds when it talks to the server.
 #include "content.h"
 
-#include "servertestkit.h"
+#include "httpexchange.h"
 
 #include <gtest/gtest.h>
 

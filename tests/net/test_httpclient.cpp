@@ -23,8 +23,8 @@ const std::string FormLine = "Content-type: application/x-www-form-urlencoded\r\
 LoopbackServer::Script answer(LoopbackServer& server, const std::string& bytes)
 {
     return [&server, bytes](ServerConnection& connection, int) {
-        server.Record(connection.ReadRequest());
-        connection.Send(bytes);
+        server.record(connection.readRequest());
+        connection.send(bytes);
     };
 }
 
@@ -73,8 +73,8 @@ TEST_F(HttpClientTest, DirectRequestBytesAreExact)
     m_client.Port = 4711;  // a URL with a scheme never uses the caller's port
     m_client.HeaderInfo.UserId = "user";  // without a password: no Authorization
     m_client.Get(BaseUrl() + "/cgi-bin/x.pl?A=1");
-    ASSERT_EQ(m_server->Requests().size(), 1u);
-    EXPECT_EQ(m_server->Requests()[0],
+    ASSERT_EQ(m_server->requests().size(), 1u);
+    EXPECT_EQ(m_server->requests()[0],
               "GET /cgi-bin/x.pl?A=1 HTTP/1.0\r\nHost: 127.0.0.1\r\n" + AcceptLines + FormLine + "\r\n");
 }
 
@@ -82,17 +82,17 @@ TEST_F(HttpClientTest, ProxiedRequestBytesAreExactWithAndWithoutCredentials)
 {
     Answer(Reply("200 OK", "proxied"));
     m_client.Proxy = "127.0.0.1";
-    m_client.ProxyPort = m_server->Port();
+    m_client.ProxyPort = m_server->port();
     m_client.Get("http://vendor.example:8080/cgi-bin/x.pl?A=1");
     m_client.HeaderInfo.UserId = "proxyuser";
     m_client.HeaderInfo.Password = "a rather long secret password: 0123456789";
     m_client.Get("http://vendor.example:8080/cgi-bin/x.pl?A=1");
-    ASSERT_EQ(m_server->Requests().size(), 2u);
+    ASSERT_EQ(m_server->requests().size(), 2u);
     const std::string head = "GET http://vendor.example:8080/cgi-bin/x.pl?A=1 HTTP/1.0\r\n"
                              "Proxy-Connection: Keep-Alive\r\nHost: vendor.example\r\n"
         + AcceptLines;
-    EXPECT_EQ(m_server->Requests()[0], head + FormLine + "\r\n");
-    EXPECT_EQ(m_server->Requests()[1],
+    EXPECT_EQ(m_server->requests()[0], head + FormLine + "\r\n");
+    EXPECT_EQ(m_server->requests()[1],
               head
                   + "Proxy-Authorization: Basic "
                     "cHJveHl1c2VyOmEgcmF0aGVyIGxvbmcgc2VjcmV0IHBhc3N3b3JkOiAwMTIzNDU2Nzg5\r\n"
@@ -103,10 +103,10 @@ TEST_F(HttpClientTest, ProxiedRequestBytesAreExactWithAndWithoutCredentials)
 TEST_F(HttpClientTest, UrlWithoutSchemeUsesItsPortAndGetsSlashAppended)
 {
     Answer(Reply("200 OK", "x"));
-    m_client.Get("127.0.0.1:" + std::to_string(m_server->Port()));
-    EXPECT_EQ(m_client.Url, "127.0.0.1:" + std::to_string(m_server->Port()) + "/");
-    ASSERT_EQ(m_server->Requests().size(), 1u);
-    EXPECT_EQ(m_server->Requests()[0].substr(0, 16), "GET / HTTP/1.0\r\n");
+    m_client.Get("127.0.0.1:" + std::to_string(m_server->port()));
+    EXPECT_EQ(m_client.Url, "127.0.0.1:" + std::to_string(m_server->port()) + "/");
+    ASSERT_EQ(m_server->requests().size(), 1u);
+    EXPECT_EQ(m_server->requests()[0].substr(0, 16), "GET / HTTP/1.0\r\n");
 }
 
 TEST_F(HttpClientTest, FileModeWritesBodyAndHeaderFiles)
@@ -115,11 +115,11 @@ TEST_F(HttpClientTest, FileModeWritesBodyAndHeaderFiles)
     Answer(Reply("200 OK", body));
     m_client.InputFileMode = true;
     m_client.OutputFileMode = true;
-    m_client.Body = (m_dir->Path() / "body.bin").string();
-    m_client.Header = (m_dir->Path() / "head.txt").string();
+    m_client.Body = m_dir / "body.bin";
+    m_client.Header = m_dir / "head.txt";
     m_client.Get(BaseUrl() + "/file");
-    EXPECT_EQ(ReadFileText(m_dir->Path() / "body.bin"), body);
-    EXPECT_EQ(ReadFileText(m_dir->Path() / "head.txt"), "HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n");
+    EXPECT_EQ(readFile(m_dir / "body.bin"), body);
+    EXPECT_EQ(readFile(m_dir / "head.txt"), "HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n");
     EXPECT_EQ(m_client.BytesReceived, 200000);
 }
 
@@ -128,34 +128,34 @@ TEST_F(HttpClientTest, BodyEndsAtItsLengthWhileTheConnectionStaysOpen)
     // A keep-alive peer: the reply, bytes that are not part of it, then silence.
     for (const std::string body : {"hello", ""}) {
         Serve([body](ServerConnection& connection, int) {
-            connection.ReadRequest();
-            connection.Send(Reply("200 OK", body) + "EXTRA");
-            connection.WaitForPeerClose();
+            connection.readRequest();
+            connection.send(Reply("200 OK", body) + "EXTRA");
+            connection.waitForPeerClose();
         });
         m_client.TimeOut = 5000;
         m_client.InputFileMode = false;
         m_client.Get(BaseUrl() + "/");
         EXPECT_EQ(m_client.Body, body);
         m_client.InputFileMode = true;
-        m_client.Body = (m_dir->Path() / "body.bin").string();
+        m_client.Body = m_dir / "body.bin";
         m_client.Get(BaseUrl() + "/");
-        EXPECT_EQ(ReadFileText(m_dir->Path() / "body.bin"), body);
+        EXPECT_EQ(readFile(m_dir / "body.bin"), body);
         EXPECT_FALSE(m_client.TimedOut);
     }
 }
 
 TEST_F(HttpClientTest, FileModeLeavesDestinationUntouchedWhenConnectFails)
 {
-    const std::uint16_t closedPort = FreePort();
-    const auto destination = m_dir->Path() / "lang.inibak";
-    WriteFileText(destination, "old content");
+    const std::uint16_t closedPort = freePort();
+    const auto destination = m_dir / "lang.inibak";
+    writeFile(destination, "old content");
     m_client.InputFileMode = true;
-    m_client.Body = destination.string();
+    m_client.Body = destination;
     TraceEvents();
     EXPECT_EQ(ErrorOf([&] { m_client.Get("http://127.0.0.1:" + std::to_string(closedPort) + "/x"); }),
               "Connection Failed");
     EXPECT_EQ(m_client.LastErrorCode, 10061);
-    EXPECT_EQ(ReadFileText(destination), "old content");
+    EXPECT_EQ(readFile(destination), "old content");
     const std::vector<std::string> expected = {"AboutToSend", "ConnectionFailed", "Disconnect"};
     EXPECT_EQ(m_events, expected);
 }
@@ -164,7 +164,7 @@ TEST_F(HttpClientTest, FileModeFailsClearlyWhenDestinationCannotBeCreated)
 {
     Answer(Reply("200 OK", "data"));
     m_client.InputFileMode = true;
-    m_client.Body = (m_dir->Path() / "missing-folder" / "x.gif").string();
+    m_client.Body = m_dir / "missing-folder/x.gif";
     EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/x"); }), "Cannot create file " + m_client.Body);
     EXPECT_FALSE(m_client.Connected);
 }
@@ -172,10 +172,10 @@ TEST_F(HttpClientTest, FileModeFailsClearlyWhenDestinationCannotBeCreated)
 TEST_F(HttpClientTest, StatusLineInTwoPiecesIsReadWhole)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 20");
-        connection.Drip("0 OK\r", 5);
-        connection.Drip("\nContent-Length: 2\r\n\r\nok", 1);
+        connection.readRequest();
+        connection.send("HTTP/1.0 20");
+        connection.drip("0 OK\r", 5);
+        connection.drip("\nContent-Length: 2\r\n\r\nok", 1);
     });
     m_client.Get(BaseUrl() + "/");
     EXPECT_EQ(m_client.ReplyCode, 200);
@@ -187,9 +187,9 @@ TEST_F(HttpClientTest, OneByteDripArrivesWholeWithAPacketEventPerByte)
 {
     const std::string body = "one byte at a time";
     Serve([body](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 200 OK\r\n\r\n");
-        connection.Drip(body, 10);
+        connection.readRequest();
+        connection.send("HTTP/1.0 200 OK\r\n\r\n");
+        connection.drip(body, 10);
     });
     int packets = 0;
     m_client.OnPacketRecvd = [&] { ++packets; };
@@ -204,8 +204,8 @@ TEST_F(HttpClientTest, OneByteDripArrivesWholeWithAPacketEventPerByte)
 TEST_F(HttpClientTest, CloseInTheMiddleOfTheStatusLineGivesAnEmptyReply)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 200 O");
+        connection.readRequest();
+        connection.send("HTTP/1.0 200 O");
     });
     TraceEvents();
     m_client.Get(BaseUrl() + "/");
@@ -218,7 +218,7 @@ TEST_F(HttpClientTest, CloseInTheMiddleOfTheStatusLineGivesAnEmptyReply)
 
 TEST_F(HttpClientTest, EmptyReplyGivesStatusZeroAndSuccess)
 {
-    Serve([](ServerConnection& connection, int) { connection.ReadRequest(); });
+    Serve([](ServerConnection& connection, int) { connection.readRequest(); });
     TraceEvents();
     m_client.Body = "stale";
     m_client.Get(BaseUrl() + "/");
@@ -252,24 +252,24 @@ TEST_F(HttpClientTest, UnauthorizedFiresFailureThenAuthenticationNeeded)
 
 TEST_F(HttpClientTest, RedirectChainFollowsRelativeLocationsAndCarriesTheCookie)
 {
-    const std::string other = "http://127.0.0.1:" + std::to_string(m_server->Port());
+    const std::string other = "http://127.0.0.1:" + std::to_string(m_server->port());
     Serve([this, other](ServerConnection& connection, int index) {
-        m_server->Record(connection.ReadRequest());
+        m_server->record(connection.readRequest());
         if (index == 0)
-            connection.Send(Reply("302 Found", "first", "Location: /dir/second?q=1\r\nSet-Cookie: id=42; path=/\r\n"));
+            connection.send(Reply("302 Found", "first", "Location: /dir/second?q=1\r\nSet-Cookie: id=42; path=/\r\n"));
         else if (index == 1)
-            connection.Send(Reply("301 Moved", "second", "Location: third.htm\r\n"));
+            connection.send(Reply("301 Moved", "second", "Location: third.htm\r\n"));
         else if (index == 2)
-            connection.Send(Reply("302 Found", "third", "Location: " + other + "/final\r\n"));
+            connection.send(Reply("302 Found", "third", "Location: " + other + "/final\r\n"));
         else
-            connection.Send(Reply("200 OK", "the end"));
+            connection.send(Reply("200 OK", "the end"));
     });
     TraceEvents();
     m_client.Get(BaseUrl() + "/start");
     EXPECT_EQ(m_client.ReplyCode, 200);
     EXPECT_EQ(m_client.Body, "the end");
     EXPECT_EQ(m_client.Url, other + "/final");
-    const auto requests = m_server->Requests();
+    const auto requests = m_server->requests();
     ASSERT_EQ(requests.size(), 4u);
     EXPECT_EQ(requests[0].find("Cookie:"), std::string::npos);
     EXPECT_EQ(requests[1].substr(0, 31), "GET /dir/second?q=1 HTTP/1.0\r\nH");
@@ -285,7 +285,7 @@ TEST_F(HttpClientTest, RedirectLoopStopsAfterTwentyHopsWithTheLastReplyFinal)
     m_client.Get(BaseUrl() + "/loop");
     EXPECT_EQ(m_client.ReplyCode, 302);
     EXPECT_EQ(m_client.Body, "again");
-    EXPECT_EQ(m_server->Requests().size(), static_cast<std::size_t>(THttpClient::MaxRedirects + 1));
+    EXPECT_EQ(m_server->requests().size(), static_cast<std::size_t>(THttpClient::MaxRedirects + 1));
 }
 
 TEST_F(HttpClientTest, RedirectHandlerThatSetsHandledStopsAtTheFirstReply)
@@ -296,20 +296,20 @@ TEST_F(HttpClientTest, RedirectHandlerThatSetsHandledStopsAtTheFirstReply)
     EXPECT_EQ(m_client.ReplyCode, 302);
     EXPECT_EQ(m_client.Body, "moved");
     EXPECT_NE(m_client.Header.find("Location: http://elsewhere.invalid/x\r\n"), std::string::npos);
-    EXPECT_EQ(m_server->Requests().size(), 1u);
+    EXPECT_EQ(m_server->requests().size(), 1u);
 }
 
 TEST_F(HttpClientTest, RedirectStatusesWithoutUsableLocationAreFinal)
 {
     for (const char* status : {"299 Odd", "302 Found", "303 See Other", "304 Not Modified", "399 Odd"}) {
         SCOPED_TRACE(status);
-        const auto before = m_server->Requests().size();
+        const auto before = m_server->requests().size();
         Answer(Reply(status, "final"));
         TraceEvents();
         m_events.clear();
         m_client.Get(BaseUrl() + "/a");
         EXPECT_EQ(m_client.Body, "final");
-        EXPECT_EQ(m_server->Requests().size(), before + 1);
+        EXPECT_EQ(m_server->requests().size(), before + 1);
         EXPECT_EQ(std::count(m_events.begin(), m_events.end(), "Redirect"), 0);
     }
 }
@@ -329,7 +329,7 @@ TEST_F(HttpClientTest, AbortBetweenRedirectHopsEndsTheRequest)
     TraceEvents();
     m_client.OnRedirect = [this](bool&) { m_client.Abort(); };
     EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/a"); }), "Connection Canceled");
-    EXPECT_EQ(m_server->Requests().size(), 1u);
+    EXPECT_EQ(m_server->requests().size(), 1u);
     EXPECT_EQ(m_events.back(), "ConnectionFailed");
     // The component stays usable: the next request clears the flag.
     Answer(Reply("200 OK", "after"));
@@ -375,9 +375,9 @@ TEST_F(HttpClientTest, ExactlyOneHundredHeaderLinesAreAccepted)
 TEST_F(HttpClientTest, BodyInMemoryIsCapped)
 {
     Serve([](ServerConnection& connection, int) {
-        connection.ReadRequest();
-        connection.Send("HTTP/1.0 200 OK\r\n\r\n");
-        connection.SendForever(std::string(65536, 'z'));
+        connection.readRequest();
+        connection.send("HTTP/1.0 200 OK\r\n\r\n");
+        connection.sendForever(std::string(65536, 'z'));
     });
     m_client.MaxCaptureBytes = 1u << 20;
     EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), "Reply body larger than 1048576 bytes");
@@ -388,12 +388,12 @@ TEST_F(HttpClientTest, BodyInMemoryIsCapped)
 TEST_F(HttpClientTest, PostSendsFormEncodedDataWithItsLength)
 {
     Serve([this](ServerConnection& connection, int) {
-        m_server->Record(connection.ReadRequest(std::string("a+b%2Fc%E9").size()));
-        connection.Send(Reply("200 OK", "posted"));
+        m_server->record(connection.readRequest(std::string("a+b%2Fc%E9").size()));
+        connection.send(Reply("200 OK", "posted"));
     });
     m_client.Post(BaseUrl() + "/form", "a b/c\xE9");
-    ASSERT_EQ(m_server->Requests().size(), 1u);
-    const std::string request = m_server->Requests()[0];
+    ASSERT_EQ(m_server->requests().size(), 1u);
+    const std::string request = m_server->requests()[0];
     EXPECT_EQ(request.substr(0, 21), "POST /form HTTP/1.0\r\n");
     EXPECT_NE(request.find(FormLine + "Content-Length: 10\r\n\r\na+b%2Fc%E9"), std::string::npos);
 }
@@ -404,18 +404,18 @@ TEST_F(HttpClientTest, Ipv6LiteralUrlConnectsAndSendsABracketedHost)
     try {
         server6 = std::make_unique<LoopbackServer>(
             [&](ServerConnection& connection, int) {
-                server6->Record(connection.ReadRequest());
-                connection.Send(Reply("200 OK", "six"));
+                server6->record(connection.readRequest());
+                connection.send(Reply("200 OK", "six"));
             },
             true);
     } catch (const std::exception&) {
         GTEST_SKIP() << "IPv6 loopback is not available on this machine";
     }
-    m_client.Get("http://[::1]:" + std::to_string(server6->Port()) + "/v6");
-    server6->Stop();
+    m_client.Get("http://[::1]:" + std::to_string(server6->port()) + "/v6");
+    server6->stop();
     EXPECT_EQ(m_client.Body, "six");
-    ASSERT_EQ(server6->Requests().size(), 1u);
-    EXPECT_EQ(server6->Requests()[0].substr(0, 31), "GET /v6 HTTP/1.0\r\nHost: [::1]\r\n");
+    ASSERT_EQ(server6->requests().size(), 1u);
+    EXPECT_EQ(server6->requests()[0].substr(0, 31), "GET /v6 HTTP/1.0\r\nHost: [::1]\r\n");
 }
 
 }  // namespace

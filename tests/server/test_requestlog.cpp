@@ -1,6 +1,6 @@
 #include "requestlog.h"
 
-#include "servertestkit.h"
+#include "httpexchange.h"
 
 #include <gtest/gtest.h>
 
@@ -47,11 +47,11 @@ TEST(FormatLogLineTest, Lines)
 TEST(RequestLogTest, AppendsToAnExistingFile)
 {
     test::TempDir dir;
-    const auto path = dir.path() / "server.log";
+    const auto path = dir / "server.log";
     test::writeFile(path, "earlier line\n");
     std::string error;
     {
-        auto log = RequestLog::open(path.string(), error);
+        auto log = RequestLog::open(path, error);
         ASSERT_TRUE(log) << error;
         log->write(scriptGet({ { "A", "VERSION" } }));
         // Flushed at once: readable while the log is still open.
@@ -69,9 +69,9 @@ TEST(RequestLogTest, OpenFailureIsReported)
 TEST(RequestLogTest, ConcurrentWritersNeverMixLines)
 {
     test::TempDir dir;
-    const auto path = dir.path() / "server.log";
+    const auto path = dir / "server.log";
     std::string error;
-    auto log = RequestLog::open(path.string(), error);
+    auto log = RequestLog::open(path, error);
     ASSERT_TRUE(log) << error;
     constexpr int Threads = 8;
     constexpr int Lines = 200;
