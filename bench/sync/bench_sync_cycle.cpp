@@ -7,30 +7,25 @@
 //
 //   bench_sync_cycle [runs] [image bytes]
 
-#include "fakevendor.h"
+#include "fakemainthread.h"
 #include "peers.h"
-#include "programfolder.h"
+#include "process.h"
 #include "sync/downloadthread.h"
 #include "sync/protocol.h"
-#include "vendorprocess.h"
-
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "tempdir.h"
+#include "vendorserver.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using namespace vexor::sync;
+using namespace vexor::testkit;
 using Clock = std::chrono::steady_clock;
 
 const std::array<std::string, 10> Ids = {"100001", "100002", "100003", "100004", "100005",
@@ -44,7 +39,7 @@ double millisecondsSince(Clock::time_point start)
 // One cycle in a fresh program folder, so all ten banners are new.
 double timeCycle(const std::string& host, const vexor::ProxySettings& proxy)
 {
-    TestFolder program(true);
+    TempDir program("app", {"Languages", "advs", "modules"});
     vexor::Constants shared;
     vexor::InitializeConstants(shared, program.path());
     shared.ServerHost = host;
@@ -82,44 +77,24 @@ struct CurlTimes {
 
 CurlTimes timeCurl(const std::vector<std::string>& urls, const std::vector<std::string>& options)
 {
-    std::vector<std::string> arguments = {"curl", "-s", "-w", "%{time_total}\\n"};
+    std::vector<std::string> arguments = {"/usr/bin/curl", "-s", "-w", "%{time_total}\\n"};
     arguments.insert(arguments.end(), options.begin(), options.end());
     for (const std::string& url : urls) {
         arguments.push_back("-o");
         arguments.push_back("/dev/null");
         arguments.push_back(url);
     }
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0)
-        std::exit(1);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
+    ChildProcess::Options options;
+    options.pipeOut = true;
     const auto start = Clock::now();
-    pid_t pid = 0;
-    const int spawned = ::posix_spawnp(&pid, "curl", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    if (spawned != 0) {
-        std::fprintf(stderr, "cannot start curl\n");
-        std::exit(1);
-    }
+    ChildProcess curl(arguments, options);
     std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    curl.readOutput(text, std::chrono::minutes(5), false);
+    const int status = curl.wait();
     CurlTimes times;
     times.wall = millisecondsSince(start);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "curl failed\n");
+    if (status != 0) {
+        std::fprintf(stderr, "curl failed (%s)\n", curl.started() ? "its exit status" : "did not start");
         std::exit(1);
     }
     for (std::size_t at = 0; at < text.size();) {
@@ -171,22 +146,21 @@ int main(int argc, char** argv)
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
     const std::size_t imageBytes = argc > 2 ? static_cast<std::size_t>(std::atol(argv[2])) : 16384;
 
-    TestFolder server;
+    TempDir server;
     std::string lineUp;
     for (const std::string& id : Ids)
         lineUp += id + " ";
-    WriteVendorContent(server.path() + "content", {lineUp + "5000"}, imageBytes);
-    VendorProcess vendor(VEXOR_SERVER_EXE, server.path() + "content", server.path() + "requests.log");
+    writeVendorContent(server / "content", {lineUp + "5000"}, imageBytes);
+    VendorServer vendor(VEXOR_SERVER_EXE, {"--content", server / "content"});
+    if (!vendor.started()) {
+        std::fprintf(stderr, "vexor-server did not start:\n%s\n", vendor.errorOutput().c_str());
+        return 1;
+    }
     measure("direct:", runs, imageBytes, vendor.host(), {}, {});
 
-    // Squid may serve as "nobody": its folder must be open to it.
-    std::string squidDir = (std::filesystem::temp_directory_path() / "vexor-bench-squid-XXXXXX").string();
-    if (!::mkdtemp(squidDir.data()))
-        return 1;
-    std::filesystem::permissions(squidDir, std::filesystem::perms(0755));
     int status = 0;
     {
-        vexor::net::testing::SquidPeer squid(squidDir, "vexor", "bench pass");
+        SquidPeer squid(server / "squid", "vexor", "bench pass");
         if (squid.ready()) {
             const std::string proxy = "127.0.0.1:" + std::to_string(squid.port());
             measure("through Squid with credentials:", runs, imageBytes, vendor.host(),
@@ -196,6 +170,5 @@ int main(int argc, char** argv)
             status = 1;
         }
     }
-    std::filesystem::remove_all(squidDir);
     return status;
 }

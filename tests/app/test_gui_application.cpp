@@ -74,7 +74,7 @@ public:
     }
 
     testkit::TempDir dir;
-    testing::RefusedPort refused;
+    testkit::QuietPort refused;
 };
 
 // Waits until the process's error output holds `text`; returns all of it.

@@ -227,7 +227,7 @@ TEST_F(MainWindowTest, CloseDuringAStalledDownloadEndsIt)
 {
     prepare = [this] { program->dir.write("Languages/lang.ini", GermanIndex); };
     create();
-    testing::RefusedPort stalled(true);
+    testkit::QuietPort stalled(true);
     program->c.ServerHost = stalled.host();
     TDownloadLanguageForm download(program->context, *form->PreferForm);
     program->context.downloadLanguageForm = &download;

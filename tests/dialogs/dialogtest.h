@@ -11,47 +11,20 @@
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
 #include "platform/registry.h"
+#include "tempdir.h"
 
-#include <QApplication>
 #include <QDialog>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace vexor::test {
 
-inline QApplication& qtApp()
-{
-    // Widget tests never need a display. ctest is meant to set this too, but
-    // the tests must not depend on how they were started.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "test_dialogs";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using namespace vexor::testkit;
 
 // The index the tests start from: English installed, Deutsch and Klingon not.
 // The servers know Deutsch; nobody knows Klingon.
@@ -62,27 +35,18 @@ class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        qtApp();
-        std::string pattern = (std::filesystem::temp_directory_path() / "vexor-dialogs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern + "/";
         const std::string english = readFile(std::string(VEXOR_SOURCE_DIR) + "/data/stage/Languages/english.lng");
         ASSERT_FALSE(english.empty());
-        writeFile(m_dir + "Languages/english.lng", english);
-        writeFile(m_dir + "Languages/lang.ini", DefaultIndex);
-        InitializeConstants(c, m_dir);
+        m_dir.write("Languages/english.lng", english);
+        m_dir.write("Languages/lang.ini", DefaultIndex);
+        InitializeConstants(c, m_dir.path());
         c.WebHost = "faq.vexor.test";
-        registry = std::make_unique<platform::Registry>(m_dir + "registry.reg");
+        registry = std::make_unique<platform::Registry>(m_dir / "registry.reg");
         app = std::make_unique<AppContext>(AppContext{c, *registry, nullptr});
         createForms();
     }
 
-    void TearDown() override
-    {
-        destroyForms();
-        std::error_code error;
-        std::filesystem::remove_all(m_dir, error);
-    }
+    void TearDown() override { destroyForms(); }
 
     // (Re)creates the language object and both dialogs, after the index or
     // the English file changed.
@@ -129,7 +93,7 @@ protected:
     std::string englishText(const char* key) const { return m_english.Text(key); }
     std::string englishError(const char* key) const { return m_english.ErrorText(key); }
 
-    const std::string& dir() const { return m_dir; }
+    const std::string& dir() const { return m_dir.path(); }
 
     Constants c;
     std::unique_ptr<platform::Registry> registry;
@@ -139,7 +103,7 @@ protected:
     int mainApplyTextsCalls = 0;
 
 private:
-    std::string m_dir;
+    TempDir m_dir;
     // The English texts as shipped, for comparisons.
     TLanguage m_english = [] {
         TLanguage language(std::string(VEXOR_SOURCE_DIR) + "/data/stage/Languages/lang.ini",

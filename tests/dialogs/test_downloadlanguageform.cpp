@@ -2,6 +2,7 @@
 
 #include "dialogtest.h"
 #include "loopbackserver.h"
+#include "scopedenv.h"
 #include "platform/fileops.h"
 
 #include <QElapsedTimer>
@@ -107,8 +108,8 @@ TEST_F(DownloadTest, CreatedWithLayoutAndTexts)
 
 TEST_F(DownloadTest, SuccessStoresCrLfLinesAndEndsWithOk)
 {
-    LoopbackServer server(LoopbackServer::Mode::Answer, okReply(DeutschBody));
-    c.ServerHost = server.hostAndPort();
+    LoopbackServer server(LoopbackServer::Canned::Answer, okReply(DeutschBody));
+    c.ServerHost = server.host();
     c.ClientId = "4711";
     prefer->SelectLanguage("Deutsch");
 
@@ -145,8 +146,8 @@ TEST_F(DownloadTest, SuccessStoresCrLfLinesAndEndsWithOk)
 
 TEST_F(DownloadTest, ServerErrorShowsFailureAndAllowsRetry)
 {
-    LoopbackServer server(LoopbackServer::Mode::Answer, "HTTP/1.0 404 Not Found\r\n\r\nNo such language\n");
-    c.ServerHost = server.hostAndPort();
+    LoopbackServer server(LoopbackServer::Canned::Answer, "HTTP/1.0 404 Not Found\r\n\r\nNo such language\n");
+    c.ServerHost = server.host();
     prefer->SelectLanguage("Klingon");
 
     bool enabledAgain = false, retried = false;
@@ -169,14 +170,15 @@ TEST_F(DownloadTest, ServerErrorShowsFailureAndAllowsRetry)
 
 TEST_F(DownloadTest, TransportFailureLeavesDownloadDisabled)
 {
-    LoopbackServer plain(LoopbackServer::Mode::AnswerAtOnce, okReply(DeutschBody));
+    LoopbackServer plain(LoopbackServer::Canned::AnswerUnread, okReply(DeutschBody));
+    const QuietPort refused;
     const struct {
         std::string host;
         const char* errorKey;
     } rows[] = {
         {"nonexistent.invalid", "ConnectionNoHost"},
-        {"127.0.0.1:" + std::to_string(closedLoopbackPort()), "ConnectionFailed"},
-        {"https://" + plain.hostAndPort(), "ConnectionFailed"},  // connected, but no TLS
+        {refused.host(), "ConnectionFailed"},
+        {"https://" + plain.host(), "ConnectionFailed"},  // connected, but no TLS
     };
     prefer->SelectLanguage("Deutsch");
     for (const auto& row : rows) {
@@ -215,8 +217,8 @@ TEST_F(DownloadTest, LeavingDuringTransferAbortsIt)
     prefer->SelectLanguage("Deutsch");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.way);
-        LoopbackServer server(LoopbackServer::Mode::Stall);
-        c.ServerHost = server.hostAndPort();
+        LoopbackServer server(LoopbackServer::Canned::Stall);
+        c.ServerHost = server.host();
 
         QElapsedTimer sinceLeave;
         QTimer poll;
@@ -244,15 +246,15 @@ TEST_F(DownloadTest, LeavingDuringTransferAbortsIt)
         std::cout << "[ figures  ] " << row.way << " ended the transfer after " << elapsed << " ms\n";
         EXPECT_FALSE(download->TransferRunning());
         EXPECT_EQ(status, englishError("ConnectionEstabilished"));
-        QTRY_VERIFY(server.clientClosed());
+        QTRY_VERIFY(server.peerClosed() > 0);
         EXPECT_FALSE(std::filesystem::exists(installedFile("deutsch.lng")));
     }
 }
 
 TEST_F(DownloadTest, CloseBoxAfterSuccessEndsWithCancelButKeepsFile)
 {
-    LoopbackServer server(LoopbackServer::Mode::Answer, okReply(DeutschBody));
-    c.ServerHost = server.hostAndPort();
+    LoopbackServer server(LoopbackServer::Canned::Answer, okReply(DeutschBody));
+    c.ServerHost = server.host();
     prefer->SelectLanguage("Deutsch");
 
     const int result = runModal(*download, [&] {
@@ -271,11 +273,11 @@ TEST_F(DownloadTest, HostileFileNameWritesNothing)
 {
     const std::string names[] = {"../evil.lng", "sub/evil.lng", "..", ".", "", "/tmp/vexor-evil.lng",
                                  "x\\y.lng", "a\x01" "b.lng", "tab\there.lng"};
-    LoopbackServer server(LoopbackServer::Mode::Answer, okReply(DeutschBody));
+    LoopbackServer server(LoopbackServer::Canned::Answer, okReply(DeutschBody));
     for (const auto& name : names) {
         SCOPED_TRACE(testing::PrintToString(name));
         writeIndex("[Languages]\r\nEnglish=english.lng\r\nEvil=" + name + "\r\n");
-        c.ServerHost = server.hostAndPort();
+        c.ServerHost = server.host();
         prefer->SelectLanguage("Evil");
         auto* status = child<QLabel>(*download, "Label1");
         auto* button = child<QPushButton>(*download, "DownloadButton");
@@ -298,8 +300,8 @@ TEST_F(DownloadTest, HostileFileNameWritesNothing)
 
 TEST_F(DownloadTest, FileThatCannotBeWrittenIsAFailure)
 {
-    LoopbackServer server(LoopbackServer::Mode::Answer, okReply(DeutschBody));
-    c.ServerHost = server.hostAndPort();
+    LoopbackServer server(LoopbackServer::Canned::Answer, okReply(DeutschBody));
+    c.ServerHost = server.host();
     prefer->SelectLanguage("Deutsch");
     // A folder in the file's place: the rename over it fails.
     std::filesystem::create_directories(installedFile("deutsch.lng"));
@@ -325,7 +327,7 @@ TEST_F(DownloadTest, FileThatCannotBeWrittenIsAFailure)
 
 TEST_F(DownloadTest, RequestGoesThroughTheProxyOfTheMoment)
 {
-    LoopbackServer proxy(LoopbackServer::Mode::Answer, okReply(DeutschBody));
+    LoopbackServer proxy(LoopbackServer::Canned::Answer, okReply(DeutschBody));
     c.ServerHost = "vendor.vexor.test";
     c.SetProxy({"127.0.0.1", proxy.port(), "user", "secret"});
     prefer->SelectLanguage("Deutsch");
@@ -348,8 +350,8 @@ TEST_F(DownloadTest, RequestGoesThroughTheProxyOfTheMoment)
 // and nothing touches the dead dialog (ASan would tell).
 TEST_F(DownloadTest, DestroyedDuringTransfer)
 {
-    LoopbackServer server(LoopbackServer::Mode::Stall);
-    c.ServerHost = server.hostAndPort();
+    LoopbackServer server(LoopbackServer::Canned::Stall);
+    c.ServerHost = server.host();
     prefer->SelectLanguage("Deutsch");
     download->show();
 
@@ -367,15 +369,16 @@ TEST_F(DownloadTest, DestroyedDuringTransfer)
     dialog->DownloadButtonClick();
 
     EXPECT_EQ(download, nullptr);
-    QTRY_VERIFY(server.clientClosed());
+    QTRY_VERIFY(server.peerClosed() > 0);
 }
 
 TEST_F(DownloadTest, FaqButtonOpensTheFaqPage)
 {
     const std::string log = dir() + "opened-urls.txt";
-    ::setenv("VEXOR_OPEN_URL_LOG", log.c_str(), 1);
-    QTest::mouseClick(child<QToolButton>(*download, "SpeedButton1"), Qt::LeftButton);
-    ::unsetenv("VEXOR_OPEN_URL_LOG");
+    {
+        ScopedEnv urlLog("VEXOR_OPEN_URL_LOG", log);
+        QTest::mouseClick(child<QToolButton>(*download, "SpeedButton1"), Qt::LeftButton);
+    }
     EXPECT_NE(readFile(log).find("http://faq.vexor.test/faq/index.htm"), std::string::npos);
 }
 

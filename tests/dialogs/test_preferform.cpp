@@ -3,6 +3,7 @@
 #include "dialogtest.h"
 #include "app/uitext.h"
 #include "loopbackserver.h"
+#include "scopedenv.h"
 #include "modules/modulegrid.h"
 #include "modules/myspeedbutton.h"
 #include "platform/fileops.h"
@@ -335,8 +336,8 @@ TEST_F(PreferTest, InstalledLanguageSwitchesAllCaptionsAtOnce)
 
 TEST_F(PreferTest, DownloadThroughOkSwitchesLanguage)
 {
-    LoopbackServer server(LoopbackServer::Mode::Answer, "HTTP/1.0 200 OK\r\n\r\n" + DeutschFile);
-    c.ServerHost = server.hostAndPort();
+    LoopbackServer server(LoopbackServer::Canned::Answer, "HTTP/1.0 200 OK\r\n\r\n" + DeutschFile);
+    c.ServerHost = server.host();
 
     const int result = show([&] {
         combo->setCurrentIndex(1);
@@ -358,8 +359,8 @@ TEST_F(PreferTest, DownloadThroughOkSwitchesLanguage)
 // written): the language stays and the selection goes back.
 TEST_F(PreferTest, FailedDownloadRestoresSelection)
 {
-    LoopbackServer server(LoopbackServer::Mode::Answer, "HTTP/1.0 200 OK\r\n\r\n" + DeutschFile);
-    c.ServerHost = server.hostAndPort();
+    LoopbackServer server(LoopbackServer::Canned::Answer, "HTTP/1.0 200 OK\r\n\r\n" + DeutschFile);
+    c.ServerHost = server.host();
     std::filesystem::create_directories(platform::resolvePath(c.LangDir + "deutsch.lng"));
 
     for (const bool tryDownload : {false, true}) {
@@ -433,9 +434,10 @@ TEST_F(PreferTest, RegistryWriteErrorIsShownAndDialogStaysOpen)
 TEST_F(PreferTest, FaqButtonOpensTheFaqPage)
 {
     const std::string log = dir() + "opened-urls.txt";
-    ::setenv("VEXOR_OPEN_URL_LOG", log.c_str(), 1);
-    QTest::mouseClick(child<QToolButton>(*prefer, "SpeedButton1"), Qt::LeftButton);
-    ::unsetenv("VEXOR_OPEN_URL_LOG");
+    {
+        ScopedEnv urlLog("VEXOR_OPEN_URL_LOG", log);
+        QTest::mouseClick(child<QToolButton>(*prefer, "SpeedButton1"), Qt::LeftButton);
+    }
     EXPECT_EQ(readFile(log), "http://faq.vexor.test/faq\n");
 }
 

@@ -3,93 +3,26 @@
 
 #include "dialogtest.h"
 #include "platform/fileops.h"
+#include "vendorserver.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-
-#include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <thread>
-
-extern char** environ;
 
 namespace vexor::test {
 namespace {
 
 #ifdef VEXOR_SERVER_EXE
 
-class VendorServer {
-public:
-    explicit VendorServer(const std::string& workDir)
-    {
-        const std::string portFile = workDir + "server.port";
-        const std::string logFile = workDir + "server.log";
-        const std::string content = std::string(VEXOR_SOURCE_DIR) + "/server/content";
-        std::vector<std::string> args{VEXOR_SERVER_EXE, "--port",    "0",       "--port-file",
-                                      portFile,         "--content", content,   "--log",
-                                      logFile};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-
-        // Ready once it has written its port; give up should it exit first.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (m_pid > 0 && std::chrono::steady_clock::now() < deadline) {
-            const std::string text = readFile(portFile);
-            if (!text.empty() && text.back() == '\n') {
-                m_port = std::atoi(text.c_str());
-                break;
-            }
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-
-    ~VendorServer()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-        }
-    }
-
-    VendorServer(const VendorServer&) = delete;
-    VendorServer& operator=(const VendorServer&) = delete;
-
-    bool running() const { return m_pid > 0 && m_port > 0; }
-    std::string hostAndPort() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-private:
-    pid_t m_pid = -1;
-    int m_port = 0;
-};
-
 class VendorServerTest : public DialogTest {
 protected:
     void SetUp() override
     {
         DialogTest::SetUp();
-        server = std::make_unique<VendorServer>(dir());
-        ASSERT_TRUE(server->running()) << "vexor-server did not start";
-        c.ServerHost = server->hostAndPort();
+        server = std::make_unique<VendorServer>(
+            VEXOR_SERVER_EXE, std::vector<std::string>{"--content", VEXOR_SOURCE_DIR "/server/content"});
+        ASSERT_TRUE(server->started()) << server->errorOutput();
+        c.ServerHost = server->host();
     }
     void TearDown() override
     {

@@ -125,7 +125,7 @@ protected:
                                    std::filesystem::copy_options::overwrite_existing);
     }
 
-    TempProgram m_program;
+    ModuleProgram m_program;
     Constants m_constants;
     std::unique_ptr<AppContext> m_app;
     std::unique_ptr<MessageForm> m_form;

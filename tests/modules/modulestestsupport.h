@@ -5,18 +5,17 @@
 // the fixtures' call log.
 
 #include "platform/registry.h"
+#include "scopedenv.h"
+#include "tempdir.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vexor::testing {
+
+using namespace vexor::testkit;
 
 // Where the build put the fixture libraries (<Name>.mdl).
 inline std::string fixtureDir()
@@ -24,61 +23,20 @@ inline std::string fixtureDir()
     return VEXOR_MODULE_FIXTURE_DIR;
 }
 
-inline void writeFile(const std::string& path, const std::string& text)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline std::vector<std::string> readLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(readFile(path));
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // A fresh program folder (with trailing "/"), a registry file inside it and a
 // call log that the fixtures write to; all removed at the end.
-class TempProgram {
+class ModuleProgram {
 public:
-    TempProgram()
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/vexor-modules-test-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (!::mkdtemp(name.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_dir = std::string(name.data()) + "/";
-        m_registry = std::make_unique<platform::Registry>(m_dir + "registry.reg");
-        ::setenv("VEXOR_TEST_MODULE_LOG", logPath().c_str(), 1);
-    }
-    ~TempProgram()
-    {
-        ::unsetenv("VEXOR_TEST_MODULE_LOG");
-        std::error_code error;
-        std::filesystem::remove_all(m_dir, error);
-    }
-    TempProgram(const TempProgram&) = delete;
-    TempProgram& operator=(const TempProgram&) = delete;
+    ModuleProgram() : m_registry(std::make_unique<platform::Registry>(m_dir / "registry.reg")) {}
 
-    const std::string& dir() const { return m_dir; }
+    const std::string& dir() const { return m_dir.path(); }
     platform::Registry& registry() { return *m_registry; }
-    std::string logPath() const { return m_dir + "calls.log"; }
+    std::string logPath() const { return m_dir / "calls.log"; }
     std::vector<std::string> calls() const { return readLines(logPath()); }
     void clearCalls() const { std::filesystem::remove(logPath()); }
 
     // The folder of module `name` (with trailing "/").
-    std::string moduleDir(const std::string& name) const { return m_dir + "modules/" + name + "/"; }
+    std::string moduleDir(const std::string& name) const { return m_dir / ("modules/" + name + "/"); }
 
     // Installs fixture library `fixture` as module `name` with the given
     // registry values; an empty `active` or `isDefault` leaves that value out.
@@ -107,7 +65,8 @@ public:
     }
 
 private:
-    std::string m_dir;
+    testkit::TempDir m_dir;
+    testkit::ScopedEnv m_log{"VEXOR_TEST_MODULE_LOG", logPath()};
     std::unique_ptr<platform::Registry> m_registry;
 };
 

@@ -88,11 +88,12 @@ TEST_F(GridTest, ThirteenModulesGetTwelveButtonsAndTheLastOneIsNotInstalled)
         EXPECT_TRUE(button(i)->isEnabled());
         EXPECT_EQ(button(i)->ModuleName, "M" + std::to_string(i));
     }
-    ::setenv("VEXOR_OPEN_URL_LOG", (m_program.dir() + "urls.log").c_str(), 1);
     MessageBoxAnswer answer;
-    answer.arm(QMessageBox::Cancel);
-    grid().ModulesMenuClick("M12");
-    ::unsetenv("VEXOR_OPEN_URL_LOG");
+    {
+        ScopedEnv urlLog("VEXOR_OPEN_URL_LOG", m_program.dir() + "urls.log");
+        answer.arm(QMessageBox::Cancel);
+        grid().ModulesMenuClick("M12");
+    }
     EXPECT_TRUE(answer.seen);
     EXPECT_TRUE(readFile(m_program.dir() + "urls.log").empty()) << "Cancel opens nothing";
 }
@@ -235,9 +236,10 @@ TEST_F(GridTest, AWindowlessModulePressedAgainGetsDajOknoButNoProxy)
     m_program.install("Rec", "Recorder");
     setUp();
     TMySpeedButton* b = button(0);
-    ::setenv("VEXOR_TEST_MODULE_REFUSE", "1", 1);
-    click(b);
-    ::unsetenv("VEXOR_TEST_MODULE_REFUSE");
+    {
+        ScopedEnv refuse("VEXOR_TEST_MODULE_REFUSE", "1");
+        click(b);
+    }
     EXPECT_TRUE(b->Down());
     EXPECT_NE(b->LibraryHandle, nullptr);
     EXPECT_EQ(b->ModuleWindow, nullptr);
@@ -280,11 +282,12 @@ TEST_F(GridTest, NotInstalledModuleOffersTheUpdatePage)
     m_program.install("Recorder", "Recorder");
     setUp();
     const std::string urls = m_program.dir() + "urls.log";
-    ::setenv("VEXOR_OPEN_URL_LOG", urls.c_str(), 1);
     MessageBoxAnswer answer;
-    answer.arm(QMessageBox::Ok);
-    grid().ModulesMenuClick("&Calc");
-    ::unsetenv("VEXOR_OPEN_URL_LOG");
+    {
+        ScopedEnv urlLog("VEXOR_OPEN_URL_LOG", urls);
+        answer.arm(QMessageBox::Ok);
+        grid().ModulesMenuClick("&Calc");
+    }
     ASSERT_TRUE(answer.seen);
     EXPECT_EQ(answer.title, QStringLiteral("Vexor"));
     EXPECT_EQ(answer.text, QStringLiteral("This module is not installed. Download?"));

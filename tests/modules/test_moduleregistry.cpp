@@ -10,12 +10,12 @@
 namespace vexor::modules {
 namespace {
 
-using testing::TempProgram;
+using testing::ModuleProgram;
 using Names = std::vector<std::string>;
 
 TEST(ModuleRegistry, ListsSubkeysInRegistryOrderAndNothingWithoutTheProductKey)
 {
-    TempProgram program;
+    ModuleProgram program;
     EXPECT_TRUE(ListModuleNames(program.registry()).empty()) << "no registry file at all";
 
     program.registry().writeString("Software\\Vexor", "VexorID", "42");
@@ -29,7 +29,7 @@ TEST(ModuleRegistry, ListsSubkeysInRegistryOrderAndNothingWithoutTheProductKey)
 
 TEST(ModuleRegistry, OnlyExactlyCapitalNDropsAModule)
 {
-    TempProgram program;
+    ModuleProgram program;
     struct Row {
         const char* name;
         const char* active;  // nullptr: no value
@@ -56,7 +56,7 @@ TEST(ModuleRegistry, OnlyExactlyCapitalNDropsAModule)
 
 TEST(ModuleRegistry, ValueNamesIgnoreCaseAndValuesThatAreNotStringsReadAsMissing)
 {
-    TempProgram program;
+    ModuleProgram program;
     testing::writeFile(program.registry().filePath(),
                        "REGEDIT4\r\n\r\n"
                        "[HKEY_CURRENT_USER\\Software\\Vexor\\Counter]\r\n"
@@ -78,7 +78,7 @@ TEST(ModuleRegistry, ValueNamesIgnoreCaseAndValuesThatAreNotStringsReadAsMissing
 
 TEST(ModuleRegistry, NamesWhoseKeyIsGoneAreDropped)
 {
-    TempProgram program;
+    ModuleProgram program;
     program.register_("Here", "/h/");
     Names names{"Here", "Gone", "Here"};
     DropInactive(program.registry(), names);
@@ -87,7 +87,7 @@ TEST(ModuleRegistry, NamesWhoseKeyIsGoneAreDropped)
 
 TEST(ModuleRegistry, BrokenRegistryFileGivesNoModulesAndNoCrash)
 {
-    TempProgram program;
+    ModuleProgram program;
     testing::writeFile(program.registry().filePath(), std::string("\xEF\xBB\xBF\0\0garbage[[[\n\"=\"\n", 20));
     EXPECT_TRUE(ListModuleNames(program.registry()).empty());
     Names names{"A"};
@@ -105,7 +105,7 @@ class ModulesMenuCaptions : public ::testing::TestWithParam<CaptionCase> {};
 
 TEST_P(ModulesMenuCaptions, ReadsTheValueOfTheFirstLineOfEachName)
 {
-    TempProgram program;
+    ModuleProgram program;
     const std::string path = program.dir() + "modules/modl.ini";
     testing::writeFile(path, GetParam().file);
     EXPECT_EQ(ReadModulesMenuCaptions(path), GetParam().captions);
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ModulesMenuCaptionsFile, MissingFileGivesNoCaptions)
 {
     EXPECT_TRUE(ReadModulesMenuCaptions("/nonexistent/vexor/modl.ini").empty());
-    TempProgram program;
+    ModuleProgram program;
     EXPECT_TRUE(ReadModulesMenuCaptions(program.dir()).empty()) << "a folder is no list file";
 }
 

@@ -11,7 +11,7 @@
 namespace vexor::modules {
 namespace {
 
-using testing::TempProgram;
+using testing::ModuleProgram;
 using Lines = std::vector<std::string>;
 
 TEST(ShortString, KeepsUpTo255BytesAndCutsTheRest)
@@ -62,7 +62,7 @@ protected:
         return platform::loadLibrary(testing::fixtureDir() + "/" + fixture + ".mdl", error);
     }
 
-    TempProgram m_program;
+    ModuleProgram m_program;
     FakeHost m_host;
 };
 

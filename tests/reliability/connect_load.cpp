@@ -3,10 +3,11 @@
 //
 //   connect_load DIR SERVER_EXE [POSTS] [GAP_US]
 //
-// Starts SERVER_EXE (vexor-server) on a loopback port with its demo content,
-// its log in DIR, and cycles into the program folder DIR/app/. Posts TryConnect POSTS times (default 10000), serving the thread's
-// main-thread steps for GAP_US microseconds (default 300) between two posts,
-// then waits for the last cycle. Prints one line of figures:
+// Starts SERVER_EXE (vexor-server) on a loopback port with its demo content
+// and cycles into the program folder DIR/app/. Posts TryConnect POSTS times
+// (default 10000), serving the thread's main-thread steps for GAP_US
+// microseconds (default 300) between two posts, then waits for the last
+// cycle. Prints one line of figures:
 //   posts accepted refused_while_idle cycles finished overlaps
 //   rss_kb (after the first tenth of the posts, at the end)
 //   threads and fds (the same two moments)
@@ -17,7 +18,7 @@
 // thread nor the descriptor count grew.
 #include "cyclehost.h"
 #include "procstats.h"
-#include "serverprocess.h"
+#include "vendorserver.h"
 
 #include <chrono>
 #include <cstdio>
@@ -36,7 +37,11 @@ int main(int argc, char** argv)
     const std::string dir = work + "app/";
     for (const char* folder : {"Languages", "advs", "modules"})
         std::filesystem::create_directories(dir + folder);
-    vexor::reliability::ServerProcess server(argv[2], work);
+    vexor::testkit::VendorServer server(argv[2], {});
+    if (!server.started()) {
+        std::fprintf(stderr, "vexor-server did not start: %s\n", server.errorOutput().c_str());
+        return 1;
+    }
     const long posts = argc > 3 ? std::atol(argv[3]) : 10000;
     const auto gap = std::chrono::microseconds(argc > 4 ? std::atol(argv[4]) : 300);
 

@@ -18,6 +18,7 @@
 #include "modules/myspeedbutton.h"
 #include "platform/registry.h"
 #include "procstats.h"
+#include "tempdir.h"
 
 #include <QApplication>
 #include <QTest>
@@ -26,20 +27,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace {
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -56,12 +46,10 @@ int main(int argc, char** argv)
     if (names.empty())
         names = {"Notes", "Clock"};
 
-    char pattern[] = "/tmp/vexor-module-cycles-XXXXXX";
-    if (!::mkdtemp(pattern))
-        return 1;
-    const std::string dir = std::string(pattern) + "/";
-    writeFile(dir + "Languages/lang.ini", "[Languages]\r\nEnglish=english.lng\r\n");
-    writeFile(dir + "Languages/english.lng", "[Texts]\r\nMainCaption=Vexor\r\n[Errors]\r\n");
+    const vexor::testkit::TempDir program;
+    const std::string& dir = program.path();
+    program.write("Languages/lang.ini", "[Languages]\r\nEnglish=english.lng\r\n");
+    program.write("Languages/english.lng", "[Texts]\r\nMainCaption=Vexor\r\n[Errors]\r\n");
 
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
@@ -118,6 +106,5 @@ int main(int argc, char** argv)
                 "threads=%ld->%ld\n",
                 cycles, names.size(), cycles * static_cast<long>(names.size()), lastHandle, failures, early.rssKb,
                 late.rssKb, early.fds, late.fds, early.threads, late.threads);
-    std::filesystem::remove_all(pattern);
     return failures == 0 && late.fds <= early.fds && late.threads <= early.threads ? 0 : 1;
 }

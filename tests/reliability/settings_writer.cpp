@@ -18,6 +18,7 @@
 #include "app/settings.h"
 #include "platform/exception.h"
 #include "platform/fileops.h"
+#include "tempdir.h"
 
 #include <csignal>
 #include <cstdio>
@@ -82,10 +83,8 @@ std::string withSlash(std::string dir)
 // (the loop's start), made in a scratch folder.
 std::string referenceText(bool b)
 {
-    char pattern[] = "/tmp/vexor-settings-ref-XXXXXX";
-    if (!::mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
-    const std::string dir = withSlash(pattern);
+    const vexor::testkit::TempDir scratch;
+    const std::string& dir = scratch.path();
     State first, second;
     fill(first, dir, !b);
     fill(second, dir, b);
@@ -93,7 +92,6 @@ std::string referenceText(bool b)
     vexor::WriteSettings(second.c, second.window);
     std::string text;
     vexor::platform::readWholeFile(dir + "settings.ini", text);
-    std::filesystem::remove_all(pattern);
     return text;
 }
 
@@ -151,10 +149,8 @@ int check(const std::string& dir)
 // write into a missing folder reports the path.
 int selfTest()
 {
-    char pattern[] = "/tmp/vexor-settings-test-XXXXXX";
-    if (!::mkdtemp(pattern))
-        return 1;
-    const std::string dir = withSlash(pattern);
+    const vexor::testkit::TempDir scratch;
+    const std::string& dir = scratch.path();
     int failures = 0;
     int ready[2];
     if (::pipe(ready) != 0)
@@ -187,7 +183,6 @@ int selfTest()
         failures += check(dir) != 1;
     }
     failures += once(dir + "missing/", false) != 1;
-    std::filesystem::remove_all(pattern);
     std::printf("self-test: %d failures\n", failures);
     return failures == 0 ? 0 : 1;
 }

@@ -8,61 +8,28 @@
 #include "cyclehost.h"
 #include "platform/fileops.h"
 #include "sync/cachefiles.h"
+#include "loopbackserver.h"
+#include "process.h"
 #include "sync/downloadthread.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <thread>
 #include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class Folder {
-public:
-    Folder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "vexor-regression-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern + "/";
-    }
-    ~Folder() { fs::remove_all(m_path); }
-    const std::string& path() const { return m_path; }
-    void write(const std::string& relative, const std::string& text) const
-    {
-        fs::create_directories(fs::path(m_path + relative).parent_path());
-        std::ofstream(m_path + relative, std::ios::binary) << text;
-    }
-    std::string read(const std::string& relative) const
-    {
-        std::string text;
-        vexor::platform::readWholeFile(m_path + relative, text);
-        return text;
-    }
-
-private:
-    std::string m_path;
-};
+using Folder = vexor::testkit::TempDir;
 
 // Records what happens to the names of one folder.
 class FolderEvents {
@@ -173,63 +140,22 @@ TEST(CrashSafety, ListReplacementNeverRemovesTheLiveList)
 // Answers every request with a header and then a body that goes on until
 // the client stops reading (or GuardBytes, so that a client without a limit
 // fails this test without filling the disk).
-class EndlessServer {
-public:
-    static constexpr std::size_t GuardBytes = 4 * vexor::sync::MaxDownloadBytes;
-
-    EndlessServer() : m_listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(m_listener, 8) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen");
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
-    ~EndlessServer()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_listener);
-    }
-    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-private:
-    void serve()
-    {
-        while (!m_stop) {
-            pollfd ready{m_listener, POLLIN, 0};
-            if (::poll(&ready, 1, 50) <= 0)
-                continue;
-            const int peer = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (peer < 0)
-                continue;
-            char request[4096];
-            (void)::recv(peer, request, sizeof request, 0);
-            const std::string header = "HTTP/1.0 200 OK\r\n\r\n[Languages]\r\n";
-            bool ok = ::send(peer, header.data(), header.size(), MSG_NOSIGNAL) > 0;
-            const std::string block(65536, 'x');
-            for (std::size_t sent = 0; ok && !m_stop && sent < GuardBytes; sent += block.size())
-                ok = ::send(peer, block.data(), block.size(), MSG_NOSIGNAL) > 0;
-            ::close(peer);
-        }
-    }
-
-    int m_listener;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+void answerEndlessly(vexor::testkit::ServerConnection& connection, int)
+{
+    constexpr std::size_t GuardBytes = 4 * vexor::sync::MaxDownloadBytes;
+    connection.readRequest();
+    bool ok = connection.send("HTTP/1.0 200 OK\r\n\r\n[Languages]\r\n");
+    const std::string block(65536, 'x');
+    for (std::size_t sent = 0; ok && sent < GuardBytes; sent += block.size())
+        ok = connection.send(block);
+}
 
 TEST(HostileServer, EndlessBodyStopsAtTheDownloadLimit)
 {
     Folder folder;
     for (const char* sub : {"Languages", "advs", "modules"})
         fs::create_directories(folder.path() + sub);
-    EndlessServer server;
+    vexor::testkit::LoopbackServer server(answerEndlessly);
     vexor::Constants shared;
     vexor::InitializeConstants(shared, folder.path());
     shared.ServerHost = server.host();
@@ -253,45 +179,16 @@ TEST(StartUp, UnusableRuntimeFolderEndsWithAMessageNotACrash)
 {
     Folder folder;
     folder.write("plain-file", "x");
-    const std::string errors = folder.path() + "stderr.txt";
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("XDG_RUNTIME_DIR=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0)
-            env.push_back(entry);
-    }
+    auto env = vexor::testkit::environmentWithout({"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"});
     // A folder below a plain file: the lock file cannot be created.
     env.push_back("XDG_RUNTIME_DIR=" + folder.path() + "plain-file/run");
     env.push_back("XDG_CONFIG_HOME=" + folder.path() + "config");
     env.push_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> envp;
-    for (std::string& entry : env)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string exe = VEXOR_CLIENT_EXE;
-    char* argv[] = {exe.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    ASSERT_EQ(::posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            FAIL() << "the client did not end";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
-    EXPECT_NE(folder.read("stderr.txt").find("vexor: Unable to create the lock file " + folder.path() + "plain-file/run/Vexor.lock"),
+    const auto run = vexor::testkit::runToEnd({VEXOR_CLIENT_EXE}, std::chrono::seconds(30), env);
+    EXPECT_EQ(run.exitStatus, 1) << "-1: ended by a signal, or did not end in time";
+    EXPECT_NE(run.err.find("vexor: Unable to create the lock file " + folder.path() + "plain-file/run/Vexor.lock"),
               std::string::npos)
-        << folder.read("stderr.txt");
+        << run.err;
 }
 #endif
 
