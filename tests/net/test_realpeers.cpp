@@ -13,12 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 
 namespace vexor::net::testing {
 namespace {
 
-const char* const NginxBinary = "/usr/sbin/nginx";
 const char* const TinyproxyBinary = "/usr/bin/tinyproxy";
 
 class RealPeersTest : public ::testing::Test {
@@ -28,22 +26,13 @@ protected:
         if (::access(NginxBinary, X_OK) != 0)
             GTEST_SKIP() << NginxBinary << " is missing (Debian package nginx-light)";
         const std::filesystem::path dir = m_dir.path();
-        std::filesystem::create_directories(dir / "www");
-        writeFile(dir / "www" / "small.txt", "small file\n");
-        std::mt19937 random(7);
-        m_big.resize(3u << 20);
-        for (char& c : m_big)
-            c = static_cast<char>(random());
-        writeFile(dir / "www" / "big.bin", m_big);
+        m_big = writeNginxSite(dir, 7);
         m_nginxPort = freePort();
-        const std::string d = dir.string();
-        writeFile(dir / "nginx.conf",
-                      nginxConfig(dir, "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
-                                       "    root " + d + "/www;\n"
-                                       "    location = /old { return 302 /small.txt; }\n"
-                                       "    location = /relative { absolute_redirect off; return 301 /small.txt; }\n"
-                                       "  }\n"));
-        m_nginx = startPeer({NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
+        m_nginx = startNginx(dir, "  server {\n    listen 127.0.0.1:" + std::to_string(m_nginxPort) + ";\n"
+                                  "    root " + dir.string() + "/www;\n"
+                                  "    location = /old { return 302 /small.txt; }\n"
+                                  "    location = /relative { absolute_redirect off; return 301 /small.txt; }\n"
+                                  "  }\n");
         ASSERT_TRUE(m_nginx->waitAccepts(m_nginxPort)) << readFile(dir / "nginx.out")
                                                      << readFile(dir / "nginx-error.log");
         m_client.TimeOut = 5000;

@@ -16,13 +16,10 @@
 #include <cstdlib>
 #include <future>
 #include <map>
-#include <random>
 #include <thread>
 
 namespace vexor::net::testing {
 namespace {
-
-const char* const NginxBinary = "/usr/sbin/nginx";
 
 class TlsTest : public ::testing::Test {
 protected:
@@ -34,13 +31,7 @@ protected:
         const std::string d = dir.string();
         const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + d + " > " + d + "/certs.log 2>&1";
         ASSERT_EQ(std::system(make.c_str()), 0) << readFile(dir / "certs.log");
-        std::filesystem::create_directories(dir / "www");
-        writeFile(dir / "www" / "small.txt", "small file\n");
-        std::mt19937 random(11);
-        m_big.resize(3u << 20);
-        for (char& c : m_big)
-            c = static_cast<char>(random());
-        writeFile(dir / "www" / "big.bin", m_big);
+        m_big = writeNginxSite(dir, 11);
         const char* const names[] = {"plain", "good", "wronghost", "expired", "untrusted", "selfsigned", "tls10"};
         for (const char* name : names)
             m_ports[name] = freePort();
@@ -57,8 +48,7 @@ protected:
                   "    location = /tohttps { return 301 " + Url("good", "/small.txt") + "; }\n"
                   "    location = /tohttp { return 302 " + Url("plain", "/small.txt") + "; }\n  }\n";
         }
-        writeFile(dir / "nginx.conf", nginxConfig(dir, servers));
-        m_nginx = startPeer({NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, dir / "nginx.out");
+        m_nginx = startNginx(dir, servers);
         for (const auto& [name, port] : m_ports)
             ASSERT_TRUE(m_nginx->waitAccepts(port)) << name << readFile(dir / "nginx-error.log");
         m_trust.emplace("SSL_CERT_FILE", d + "/ca.pem");

@@ -118,12 +118,7 @@ std::vector<LoggedRequest> FakeVendor::log() const
 
 std::vector<std::string> FakeVendor::actions() const
 {
-    std::vector<std::string> names;
-    for (const LoggedRequest& request : log()) {
-        const std::string id = request.value("LOGOID");
-        names.push_back(id.empty() ? request.action() : request.action() + ":" + id);
-    }
-    return names;
+    return actionNames(log());
 }
 
 void FakeVendor::clearLog()

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace vexor::testkit {
@@ -170,15 +171,28 @@ std::string SquidPeer::diagnostics() const
     return readFile(m_folder / "squid.out") + readFile(m_folder / "squid-cache.log");
 }
 
-std::string nginxConfig(const std::filesystem::path& dir, const std::string& servers)
+std::string writeNginxSite(const std::filesystem::path& dir, unsigned seed)
+{
+    writeFile(dir / "www/small.txt", "small file\n");
+    std::mt19937 random(seed);
+    std::string big(3u << 20, '\0');
+    for (char& c : big)
+        c = static_cast<char>(random());
+    writeFile(dir / "www/big.bin", big);
+    return big;
+}
+
+std::unique_ptr<ChildProcess> startNginx(const std::filesystem::path& dir, const std::string& servers)
 {
     const std::string d = dir.string();
-    return "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\n"
-           "error_log " + d + "/nginx-error.log;\nevents { worker_connections 64; }\nhttp {\n"
-           "  access_log " + d + "/nginx-access.log;\n"
-           "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
-           "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
-           "  scgi_temp_path " + d + "/scgi;\n" + servers + "}\n";
+    writeText(dir / "nginx.conf",
+              "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + d + "/nginx.pid;\n"
+              "error_log " + d + "/nginx-error.log;\nevents { worker_connections 64; }\nhttp {\n"
+              "  access_log " + d + "/nginx-access.log;\n"
+              "  client_body_temp_path " + d + "/body;\n  proxy_temp_path " + d + "/proxy;\n"
+              "  fastcgi_temp_path " + d + "/fastcgi;\n  uwsgi_temp_path " + d + "/uwsgi;\n"
+              "  scgi_temp_path " + d + "/scgi;\n" + servers + "}\n");
+    return startPeer({NginxBinary, "-p", d, "-c", d + "/nginx.conf"}, d + "/nginx.out");
 }
 
 std::unique_ptr<ChildProcess> startTinyproxy(const std::filesystem::path& dir, std::uint16_t port)

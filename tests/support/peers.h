@@ -66,9 +66,15 @@ private:
     bool m_ready = false;
 };
 
-// An nginx configuration for a run as a normal user: pid, logs and temporary
-// folders in `dir`, the given server blocks inside "http".
-std::string nginxConfig(const std::filesystem::path& dir, const std::string& servers);
+inline constexpr const char* NginxBinary = "/usr/sbin/nginx";
+
+// The site the nginx tests serve from `dir`/www: small.txt ("small file\n")
+// and big.bin, 3 MiB of random bytes from `seed`, which it returns.
+std::string writeNginxSite(const std::filesystem::path& dir, unsigned seed);
+
+// nginx with the given server blocks inside "http", run as a normal user
+// would: pid, logs and temporary folders in `dir`.
+std::unique_ptr<ChildProcess> startNginx(const std::filesystem::path& dir, const std::string& servers);
 
 // tinyproxy on 127.0.0.1:`port` asking for the Basic credentials
 // vexor / s3cret-pass, its files in `dir`; nullptr when it did not come up.

@@ -22,6 +22,18 @@ struct ServerLogLine {
     std::string keys() const;  // "A,MID,MCID,..." in order
 };
 
+// The actions of `log` from `from` on: "LANGL", "LOGO:100001", ...
+template <typename Line>
+std::vector<std::string> actionNames(const std::vector<Line>& log, std::size_t from = 0)
+{
+    std::vector<std::string> names;
+    for (std::size_t i = from; i < log.size(); ++i) {
+        const std::string id = log[i].value("LOGOID");
+        names.push_back(id.empty() ? log[i].action() : log[i].action() + ":" + id);
+    }
+    return names;
+}
+
 class VendorServer {
 public:
     // Starts `executable` with "--port 0 --log <own folder>/server.log" and

@@ -33,16 +33,6 @@ std::string lineUpText(const Ids& ids, int intervalMs)
     return text + std::to_string(intervalMs);
 }
 
-std::vector<std::string> actionsOf(const std::vector<ServerLogLine>& log, std::size_t from = 0)
-{
-    std::vector<std::string> names;
-    for (std::size_t i = from; i < log.size(); ++i) {
-        const std::string id = log[i].value("LOGOID");
-        names.push_back(id.empty() ? log[i].action() : log[i].action() + ":" + id);
-    }
-    return names;
-}
-
 class VendorServerCycle : public ::testing::Test {
 protected:
     void startServer(const std::vector<std::string>& lineUps, const std::vector<std::string>& extra = {})
@@ -79,7 +69,7 @@ TEST_F(VendorServerCycle, FirstCycleMakesExactlyTwentyFourRequestsInOrder)
         expected.push_back("HTML:" + id);
     }
     const std::vector<ServerLogLine> log = vendor->scriptRequests();
-    EXPECT_EQ(actionsOf(log), expected);
+    EXPECT_EQ(actionNames(log), expected);
     ASSERT_EQ(log.size(), 24u);
     EXPECT_EQ(log[0].value("STARTUP"), "1");
     EXPECT_EQ(log[3].value("LOGOIDS"), std::string(60, '0'));
@@ -138,7 +128,7 @@ TEST_F(VendorServerCycle, RotatingLineUpsRepeatMoveAndEmptySlots)
     shared.BannerCounts = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10};
     ASSERT_TRUE(host.runCycle());
     std::vector<ServerLogLine> log = vendor->scriptRequests();
-    EXPECT_EQ(actionsOf(log, 24), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT"}));
+    EXPECT_EQ(actionNames(log, 24), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT"}));
     ASSERT_EQ(log.size(), 28u);
     EXPECT_EQ(log[27].value("LOG"), "000001000002000003000004000005000006000007000008000009000010");
     EXPECT_EQ(log[27].value("LOGOIDS"), "100001100002100003100004100005100006100007100008100009100010");
@@ -147,7 +137,7 @@ TEST_F(VendorServerCycle, RotatingLineUpsRepeatMoveAndEmptySlots)
 
     ASSERT_TRUE(host.runCycle());
     log = vendor->scriptRequests();
-    EXPECT_EQ(actionsOf(log, 28), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT", "LOGO:200002",
+    EXPECT_EQ(actionNames(log, 28), (std::vector<std::string>{"LANGL", "VERSION", "MODL", "LCOUNT", "LOGO:200002",
                                                             "HTML:200002", "LOGO:100003", "HTML:100003"}));
     EXPECT_EQ(program.read("advs/100003.gif"), bannerImage("100003", 64));
     EXPECT_FALSE(program.exists("advs/100006.gif"));
