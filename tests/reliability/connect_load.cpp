@@ -16,7 +16,7 @@
 // server's side), no post was
 // refused while the thread was idle, no cycles overlapped, and neither the
 // thread nor the descriptor count grew.
-#include "cyclehost.h"
+#include "fakemainthread.h"
 #include "procstats.h"
 #include "vendorserver.h"
 
@@ -28,7 +28,6 @@
 
 int main(int argc, char** argv)
 {
-    using Clock = std::chrono::steady_clock;
     if (argc < 3) {
         std::fprintf(stderr, "usage: connect_load DIR SERVER_EXE [POSTS] [GAP_US]\n");
         return 2;
@@ -48,12 +47,13 @@ int main(int argc, char** argv)
     vexor::Constants shared;
     vexor::InitializeConstants(shared, dir);
     shared.ServerHost = server.host();
-    vexor::reliability::CycleHost host(shared);
+    vexor::testkit::FakeMainThread host(shared);
     vexor::reliability::ProcStats early;
     long accepted = 0;
     long refusedWhileIdle = 0;
     {
         vexor::sync::TDownloadThread thread(shared, host, std::chrono::seconds(5));
+        host.attach(&thread);
         for (long i = 0; i < posts; ++i) {
             if (i == posts / 10)
                 early = vexor::reliability::readProcStats();
@@ -63,19 +63,20 @@ int main(int argc, char** argv)
             const bool ok = thread.TryConnect();
             accepted += ok;
             refusedWhileIdle += idle && !ok;
-            host.serveUntil(thread, Clock::now() + gap, accepted + 1);
+            host.serveUntil([&] { return host.cyclesEnded() >= accepted + 1; }, gap);
         }
-        host.serveUntil(thread, Clock::now() + std::chrono::seconds(30), accepted);
+        host.serveUntil([&] { return host.cyclesEnded() >= accepted; }, std::chrono::seconds(30));
+        host.attach(nullptr);
     }
     const vexor::reliability::ProcStats late = vexor::reliability::readProcStats();
-    const long cycles = host.ended();
+    const long cycles = host.cyclesEnded();
     const long langl = server.countAction("LANGL");
     std::printf("posts=%ld accepted=%ld refused_while_idle=%ld cycles=%ld prepared=%ld finished=%ld overlaps=%ld "
                 "langl=%ld rss_kb=%ld->%ld threads=%ld->%ld fds=%ld->%ld\n",
-                posts, accepted, refusedWhileIdle, cycles, host.prepared, host.finished, host.overlaps, langl,
+                posts, accepted, refusedWhileIdle, cycles, long{host.prepares()}, long{host.finishes()}, long{host.overlaps()}, langl,
                 early.rssKb, late.rssKb, early.threads, late.threads, early.fds, late.fds);
     // The thread is gone at the end: one thread fewer than while it ran.
-    const bool ok = cycles == accepted && host.prepared == accepted && langl == accepted && refusedWhileIdle == 0 && host.overlaps == 0
-        && late.threads == early.threads - 1 && late.fds <= early.fds;
+    const bool ok = cycles == accepted && host.prepares() == accepted && langl == accepted && refusedWhileIdle == 0
+        && host.overlaps() == 0 && late.threads == early.threads - 1 && late.fds <= early.fds;
     return ok ? 0 : 1;
 }

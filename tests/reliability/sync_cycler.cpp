@@ -9,7 +9,7 @@
 // servers with different content make every cycle replace the lists and the
 // banners. Prints "cycle N ended" after each; runs until killed when CYCLES
 // is 0 or missing. Exit status 1 when cycles overlapped.
-#include "cyclehost.h"
+#include "fakemainthread.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,17 +31,18 @@ int main(int argc, char** argv)
 
     vexor::Constants shared;
     vexor::InitializeConstants(shared, dir);
-    vexor::reliability::CycleHost host(shared);
+    vexor::testkit::FakeMainThread host(shared);
     for (long n = 0; cycles == 0 || n < cycles; ++n) {
         // The server host is fixed for a thread's life, so each cycle gets
         // its own thread; the banner state carries over in `shared`.
         shared.ServerHost = hosts[n % 2];
         vexor::sync::TDownloadThread thread(shared, host, std::chrono::seconds(5));
-        if (!thread.TryConnect())
+        host.attach(&thread);
+        if (!host.runCycle(std::chrono::seconds(60)))
             return 1;
-        host.serveUntil(thread, std::chrono::steady_clock::now() + std::chrono::seconds(60), n + 1);
+        host.attach(nullptr);
         std::printf("cycle %ld ended\n", n);
         std::fflush(stdout);
     }
-    return host.overlaps == 0 ? 0 : 1;
+    return host.overlaps() == 0 ? 0 : 1;
 }

@@ -5,7 +5,7 @@
 // client.
 #include "app/constants.h"
 #include "app/settings.h"
-#include "cyclehost.h"
+#include "fakemainthread.h"
 #include "platform/fileops.h"
 #include "sync/cachefiles.h"
 #include "loopbackserver.h"
@@ -159,10 +159,11 @@ TEST(HostileServer, EndlessBodyStopsAtTheDownloadLimit)
     vexor::Constants shared;
     vexor::InitializeConstants(shared, folder.path());
     shared.ServerHost = server.host();
-    vexor::reliability::CycleHost host(shared);
+    vexor::testkit::FakeMainThread host(shared);
     vexor::sync::TDownloadThread thread(shared, host, std::chrono::seconds(20));
-    ASSERT_TRUE(thread.TryConnect());
-    EXPECT_EQ(host.serveUntil(thread, std::chrono::steady_clock::now() + std::chrono::seconds(60), 1), 1);
+    host.attach(&thread);
+    ASSERT_TRUE(host.runCycle(std::chrono::seconds(60)));
+    EXPECT_EQ(host.cyclesEnded(), 1);
 
     std::uintmax_t largest = 0;
     for (const auto& entry : fs::recursive_directory_iterator(folder.path()))

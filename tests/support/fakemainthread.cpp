@@ -24,6 +24,7 @@ void FakeMainThread::PrepareSync(sync::TDownloadThread& thread)
     if (afterPrepare)
         afterPrepare(thread);
     std::lock_guard lock(m_mutex);
+    m_overlaps += m_prepares != m_cyclesEnded;
     ++m_prepares;
 }
 
@@ -50,7 +51,7 @@ void FakeMainThread::CycleEnded(sync::TDownloadThread&)
     m_changed.notify_all();
 }
 
-bool FakeMainThread::serveUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+bool FakeMainThread::serveUntil(const std::function<bool()>& done, std::chrono::steady_clock::duration timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(m_mutex);
@@ -79,7 +80,7 @@ bool FakeMainThread::serveUntil(const std::function<bool()>& done, std::chrono::
     }
 }
 
-bool FakeMainThread::runCycle(std::chrono::milliseconds timeout)
+bool FakeMainThread::runCycle(std::chrono::steady_clock::duration timeout)
 {
     const int before = cyclesEnded();
     if (!m_thread || !m_thread->TryConnect())
@@ -118,6 +119,12 @@ int FakeMainThread::cyclesEnded() const
 {
     std::lock_guard lock(m_mutex);
     return m_cyclesEnded;
+}
+
+int FakeMainThread::overlaps() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_overlaps;
 }
 
 }  // namespace vexor::testkit

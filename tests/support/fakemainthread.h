@@ -31,9 +31,9 @@ public:
 
     // Runs pending steps until `done` holds; false when the time ran out.
     bool serveUntil(const std::function<bool()>& done,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                    std::chrono::steady_clock::duration timeout = std::chrono::seconds(20));
     // Starts one cycle and serves it to its end.
-    bool runCycle(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    bool runCycle(std::chrono::steady_clock::duration timeout = std::chrono::seconds(20));
 
     // Wakes serveUntil() to look at its condition again (any thread).
     void poke();
@@ -44,6 +44,8 @@ public:
     int prepares() const;
     int finishes() const;
     int cyclesEnded() const;
+    // Cycles prepared before the one before them had ended: never expected.
+    int overlaps() const;
 
     std::string language = "English";
     std::function<void(sync::TDownloadThread&)> afterPrepare;  // e.g. count displays meanwhile
@@ -59,6 +61,7 @@ private:
     int m_prepares = 0;
     int m_finishes = 0;
     int m_cyclesEnded = 0;
+    int m_overlaps = 0;
     int m_events = 0;
 };
 
