@@ -84,10 +84,10 @@ CurlTimes timeCurl(const std::vector<std::string>& urls, const std::vector<std::
         arguments.push_back("/dev/null");
         arguments.push_back(url);
     }
-    ChildProcess::Options options;
-    options.pipeOut = true;
+    ChildProcess::Options piped;
+    piped.pipeOut = true;
     const auto start = Clock::now();
-    ChildProcess curl(arguments, options);
+    ChildProcess curl(arguments, piped);
     std::string text;
     curl.readOutput(text, std::chrono::minutes(5), false);
     const int status = curl.wait();
