@@ -200,7 +200,7 @@ TEST_F(DownloadCycle, IdentifierMovedFromSlotTwoToSlotFiveIsFetchedAgain)
 
 TEST_F(DownloadCycle, ServerDownChangesNothingAndSkipsFinishSync)
 {
-    const testkit::QuietPort refused;
+    const QuietPort refused;
     shared.ServerHost = refused.host();
     occupy(0, "B00000");
     shared.BannerCounts = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -320,7 +320,7 @@ TEST_F(DownloadCycle, HostileIdentifierOrFileNameChangesNothingOnDisk)
 
 TEST_F(DownloadCycle, ServerThatNeverAnswersFailsEachGroupAfterTheTimeOut)
 {
-    const testkit::QuietPort silent(true);
+    const QuietPort silent(true);
     shared.ServerHost = silent.host();
     const auto before = folder.snapshot();
     start(300ms);
@@ -417,9 +417,8 @@ TEST_F(DownloadCycle, ProxySettingsAreReadAtTheStartOfEveryCycle)
         << log[0].target;
     EXPECT_EQ(log[0].authorization, "Basic dXNlcjpwYXNz");
 
-    const testkit::QuietPort refused;
-    const std::string closed = refused.host();
-    shared.SetProxy({"127.0.0.1", std::stoi(closed.substr(closed.find(':') + 1)), "", ""});
+    const QuietPort refused;
+    shared.SetProxy({"127.0.0.1", refused.port(), "", ""});
     vendor.clearLog();
     ASSERT_TRUE(host.runCycle());
     EXPECT_TRUE(vendor.log().empty());
@@ -474,7 +473,7 @@ TEST_F(DownloadCycle, ShutdownEndsTheRequestInEveryWait)
 {
     net::testing::BlackHole blackHole;
     auto bodyStarted = std::make_shared<std::atomic<bool>>(false);
-    testkit::LoopbackServer bodyServer([bodyStarted](testkit::ServerConnection& connection, int) {
+    LoopbackServer bodyServer([bodyStarted](ServerConnection& connection, int) {
         connection.readRequest();
         connection.send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npart");
         bodyStarted->store(true);
