@@ -2,17 +2,12 @@
 // in its own temporary program folder.
 #include "app/language.h"
 #include "app/settings.h"
+#include "tempdir.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -27,30 +22,7 @@ const std::vector<std::string> TextKeys = {
 const std::vector<std::string> ErrorKeys = { "ModlNotInstaled", "ConnectionEstabilished", "ConnectionFailed",
                                              "ConnectionNoHost" };
 
-class ProgramFolder {
-public:
-    ProgramFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vexor-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern + "/";
-    }
-    ~ProgramFolder()
-    {
-        std::error_code error;
-        std::filesystem::remove_all(m_path, error);
-    }
-    void write(const std::string& relative, const std::string& text) const
-    {
-        std::filesystem::create_directories(std::filesystem::path(m_path + relative).parent_path());
-        std::ofstream(m_path + relative, std::ios::binary) << text;
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+using ProgramFolder = vexor::testkit::TempDir;
 
 // A language file of `lines` lines: filler keys with the real ones spread
 // evenly through "Texts" and "Errors" (nine tenths of the lines are texts).
