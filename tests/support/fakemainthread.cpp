@@ -103,28 +103,10 @@ bool FakeMainThread::waitTurnRequested(std::chrono::milliseconds timeout)
     return m_changed.wait_for(lock, timeout, [this] { return m_turnsRequested > m_turnsServed; });
 }
 
-int FakeMainThread::prepares() const
+int FakeMainThread::counted(const int& counter) const
 {
     std::lock_guard lock(m_mutex);
-    return m_prepares;
-}
-
-int FakeMainThread::finishes() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_finishes;
-}
-
-int FakeMainThread::cyclesEnded() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_cyclesEnded;
-}
-
-int FakeMainThread::overlaps() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_overlaps;
+    return counter;
 }
 
 }  // namespace vexor::testkit

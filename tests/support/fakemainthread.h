@@ -41,17 +41,19 @@ public:
     // Waits (without serving) until the worker asks for a main-thread turn.
     bool waitTurnRequested(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    int prepares() const;
-    int finishes() const;
-    int cyclesEnded() const;
+    int prepares() const { return counted(m_prepares); }
+    int finishes() const { return counted(m_finishes); }
+    int cyclesEnded() const { return counted(m_cyclesEnded); }
     // Cycles prepared before the one before them had ended: never expected.
-    int overlaps() const;
+    int overlaps() const { return counted(m_overlaps); }
 
     std::string language = "English";
     std::function<void(sync::TDownloadThread&)> afterPrepare;  // e.g. count displays meanwhile
     std::function<void(sync::TDownloadThread&)> inFinish;      // before the hand-back
 
 private:
+    int counted(const int& counter) const;  // read under the lock
+
     vexor::Constants& m_shared;
     sync::TDownloadThread* m_thread = nullptr;
     mutable std::mutex m_mutex;
