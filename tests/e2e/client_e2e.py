@@ -356,12 +356,17 @@ def show_files(folder):
             print("\n".join(text.splitlines()[-25:]))
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def client_arguments(doc):
+    """--stage, --server and --keep, the arguments of the client's tests."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
     parser.add_argument("--stage", required=True, help="the staged program folder (build/stage)")
     parser.add_argument("--server", required=True, help="the vexor-server binary")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    args = client_arguments(__doc__)
 
     if shutil.which("Xvfb") is None:
         print("SKIP: Xvfb is not installed (Debian package xvfb); the end-to-end test needs an X server")

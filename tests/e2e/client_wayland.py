@@ -18,7 +18,6 @@ Exit status 0 passed, 1 failed, 77 skipped (weston, Qt's Wayland plugin,
 dbus-daemon, gdbus or at-spi2-core missing).
 """
 
-import argparse
 import glob
 import os
 import re
@@ -27,7 +26,7 @@ import signal
 import subprocess
 import sys
 
-from client_e2e import log_requests, prepare_program_folder, register, settings_values
+from client_e2e import client_arguments, log_requests, prepare_program_folder, register, settings_values
 from harness import (Deadline, Failure, check, exit_text, fail, read_text, run_in_temp_folder, start_server,
                      wait_for)
 
@@ -178,11 +177,7 @@ def run_test(args, folder, processes):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--stage", required=True, help="the staged program folder (build/stage)")
-    parser.add_argument("--server", required=True, help="the vexor-server binary")
-    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
-    args = parser.parse_args()
+    args = client_arguments(__doc__)
     for tool, package in (("weston", "weston"), ("weston-debug", "weston"), ("dbus-daemon", "dbus-daemon"),
                           ("gdbus", "libglib2.0-bin")):
         if shutil.which(tool) is None:
