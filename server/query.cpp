@@ -1,19 +1,12 @@
 #include "query.h"
 
+#include "platform/asciitext.h"
+
 namespace vexor::server {
 
-namespace {
+using platform::hexValue;
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+namespace {
 
 QueryPair splitPair(std::string_view piece)
 {

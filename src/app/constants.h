@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -16,6 +17,9 @@
 namespace vexor {
 
 inline constexpr int BannerSlotCount = 10;
+// A banner id is six characters; a slot's counter in the settings is six
+// hexadecimal digits, the same width.
+inline constexpr std::size_t BannerIdLength = 6;
 inline constexpr const char* EmptyBannerId = "000000";
 
 struct ProxySettings {

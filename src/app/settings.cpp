@@ -14,7 +14,6 @@ namespace vexor {
 
 namespace {
 
-constexpr std::size_t IdLength = 6;  // one Banners or Logs chunk
 constexpr std::int32_t MaxCounter = 0xFFFFFF;
 
 // Digits only: no sign, no prefix, no blanks. std::nullopt when anything else
@@ -74,14 +73,14 @@ bool readBool(const std::string& key, bool defaultValue, const std::string& file
 // Slots beyond the last whole chunk keep the values they have.
 void readBannerIds(const std::string& text, Constants& c)
 {
-    for (std::size_t i = 0; i < BannerSlotCount && (i + 1) * IdLength <= text.size(); ++i)
-        c.BannerIds[i] = text.substr(i * IdLength, IdLength);
+    for (std::size_t i = 0; i < BannerSlotCount && (i + 1) * BannerIdLength <= text.size(); ++i)
+        c.BannerIds[i] = text.substr(i * BannerIdLength, BannerIdLength);
 }
 
 void readCounters(const std::string& text, Constants& c)
 {
-    for (std::size_t i = 0; i < BannerSlotCount && (i + 1) * IdLength <= text.size(); ++i) {
-        auto value = parseUnsigned(std::string_view(text).substr(i * IdLength, IdLength), 16);
+    for (std::size_t i = 0; i < BannerSlotCount && (i + 1) * BannerIdLength <= text.size(); ++i) {
+        auto value = parseUnsigned(std::string_view(text).substr(i * BannerIdLength, BannerIdLength), 16);
         c.BannerCounts[i] = value ? static_cast<std::int32_t>(*value) : 0;
     }
 }
@@ -120,8 +119,8 @@ std::string formatCounter(std::int32_t value, bool clampToSixDigits)
     std::string text(digits, end);
     for (char& ch : text)
         ch = (ch >= 'a' && ch <= 'f') ? static_cast<char>(ch - 'a' + 'A') : ch;
-    if (text.size() < IdLength)
-        text.insert(0, IdLength - text.size(), '0');
+    if (text.size() < BannerIdLength)
+        text.insert(0, BannerIdLength - text.size(), '0');
     return text;
 }
 

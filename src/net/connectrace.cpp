@@ -9,10 +9,10 @@
 #include "net/sockettransport.h"
 
 #include "net/wakeup.h"
+#include "platform/uniquefd.h"
 
 #include <netinet/in.h>
 #include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +22,7 @@ namespace vexor::net {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using platform::UniqueFd;
 constexpr auto AttemptDelay = std::chrono::milliseconds(250);
 
 socklen_t lengthOf(const sockaddr_storage& address)
@@ -29,34 +30,25 @@ socklen_t lengthOf(const sockaddr_storage& address)
     return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
+// An attempt still open; whatever is left when the race ends is closed.
 struct Attempt {
-    int fd;
+    UniqueFd fd;
     std::size_t index;  // into the address list
 };
 
-// The attempts still open; whatever is left when the race ends is closed.
-struct Attempts {
-    std::vector<Attempt> list;
-    ~Attempts()
-    {
-        for (const Attempt& attempt : list)
-            ::close(attempt.fd);
-    }
-};
-
-// Starts a non-blocking connect. Returns the descriptor (-1 when none could
+// Starts a non-blocking connect. Returns the descriptor (none when none could
 // be made); `err` is set when the connect failed at once, `done` when it
 // succeeded at once.
-int startAttempt(const sockaddr_storage& address, int& err, bool& done)
+UniqueFd startAttempt(const sockaddr_storage& address, int& err, bool& done)
 {
     err = 0;
     done = false;
-    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
+    UniqueFd fd(::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!fd.valid()) {
         err = errno;
-        return -1;
+        return fd;
     }
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), lengthOf(address)) == 0)
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), lengthOf(address)) == 0)
         done = true;
     else if (errno != EINPROGRESS && errno != EINTR)
         err = errno;
@@ -78,50 +70,49 @@ void TSocketTransport::RaceConnect()
 {
     // A failed attempt's socket stays the component's until the caller's
     // Disconnect (which fires OnDisconnect), as with a single address.
-    const auto retire = [this](int fd) {
-        if (m_socket < 0)
-            m_socket = fd;
-        else
-            ::close(fd);
+    // The others are closed.
+    const auto retire = [this](UniqueFd fd) {
+        if (!m_socket.valid())
+            m_socket = std::move(fd);
     };
     AsyncDone.store(false);
     LastEventOk = true;
     std::vector<int> errors(m_addresses.size(), 0);
     bool firstFailedAtOnce = false;  // the first address's error came from socket()/connect()
-    Attempts attempts;
+    std::vector<Attempt> attempts;
     std::size_t next = 0;
     auto nextStart = Clock::now();
-    int winner = -1;
+    UniqueFd winner;
     std::size_t winnerIndex = 0;
     TimerOn();
-    while (winner < 0 && !Canceled.load()) {
+    while (!winner.valid() && !Canceled.load()) {
         const auto now = Clock::now();
         if (m_timerArmed && now >= m_deadline) {
             TimerTriggered();
             break;
         }
-        if (next < m_addresses.size() && (attempts.list.empty() || now >= nextStart)) {
+        if (next < m_addresses.size() && (attempts.empty() || now >= nextStart)) {
             bool done = false;
-            const int fd = startAttempt(m_addresses[next], errors[next], done);
+            UniqueFd fd = startAttempt(m_addresses[next], errors[next], done);
             firstFailedAtOnce = firstFailedAtOnce || (next == 0 && errors[next] != 0);
             if (done) {
-                winner = fd;
+                winner = std::move(fd);
                 winnerIndex = next;
             } else if (errors[next] != 0) {
-                if (fd >= 0)
-                    retire(fd);
+                if (fd.valid())
+                    retire(std::move(fd));
             } else {
-                attempts.list.push_back({fd, next});
+                attempts.push_back({std::move(fd), next});
             }
             ++next;
             nextStart = now + AttemptDelay;
             continue;
         }
-        if (attempts.list.empty())
+        if (attempts.empty())
             break;  // every address failed
         std::vector<pollfd> fds = {{m_wake->Descriptor(), POLLIN, 0}};
-        for (const Attempt& attempt : attempts.list)
-            fds.push_back({attempt.fd, POLLOUT, 0});
+        for (const Attempt& attempt : attempts)
+            fds.push_back({attempt.fd.get(), POLLOUT, 0});
         auto until = next < m_addresses.size() ? nextStart : Clock::time_point::max();
         if (m_timerArmed)
             until = std::min(until, m_deadline);
@@ -139,34 +130,32 @@ void TSocketTransport::RaceConnect()
         if (n > 0 && fds[0].revents != 0)
             DrainWake();
         CallPump();
-        for (std::size_t i = fds.size() - 1; n > 0 && i >= 1 && winner < 0; --i) {
+        for (std::size_t i = fds.size() - 1; n > 0 && i >= 1 && !winner.valid(); --i) {
             if (fds[i].revents == 0)
                 continue;
-            const Attempt attempt = attempts.list[i - 1];
-            attempts.list.erase(attempts.list.begin() + static_cast<std::ptrdiff_t>(i - 1));
-            const int err = pendingError(attempt.fd);
+            Attempt attempt = std::move(attempts[i - 1]);
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i - 1));
+            const int err = pendingError(attempt.fd.get());
             if (err == 0) {
-                winner = attempt.fd;
+                winner = std::move(attempt.fd);
                 winnerIndex = attempt.index;
                 break;
             }
             errors[attempt.index] = err;
-            retire(attempt.fd);
+            retire(std::move(attempt.fd));
             nextStart = Clock::now();  // a failed attempt starts the next one at once
         }
     }
     TimerOff();
-    if (winner >= 0) {
-        if (m_socket >= 0)
-            ::close(m_socket);
-        m_socket = winner;
+    if (winner.valid()) {
+        m_socket = std::move(winner);
         m_remoteAddress = m_addresses[winnerIndex];
         m_remoteLength = lengthOf(m_remoteAddress);
         return;
     }
-    if (m_socket < 0 && !attempts.list.empty()) {
-        retire(attempts.list.back().fd);
-        attempts.list.pop_back();
+    if (!m_socket.valid() && !attempts.empty()) {
+        retire(std::move(attempts.back().fd));
+        attempts.pop_back();
     }
     FailRace(errors.empty() ? 0 : errors.front(), firstFailedAtOnce);
 }

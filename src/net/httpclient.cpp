@@ -2,6 +2,7 @@
 
 #include "net/httpparse.h"
 #include "net/urlencoder.h"
+#include "platform/uniquefd.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,27 +29,20 @@ public:
             m_target.clear();
             return;
         }
-        m_fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (m_fd < 0)
+        m_fd.reset(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!m_fd.valid())
             throw ESockError(vexor::formatMessage("Cannot create file %s", target));
     }
-    ~HeaderSink()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    HeaderSink(const HeaderSink&) = delete;
-    HeaderSink& operator=(const HeaderSink&) = delete;
 
     void Store(const std::string& line)
     {
-        if (m_fd < 0) {
+        if (!m_fd.valid()) {
             m_target += line;
             return;
         }
         std::size_t done = 0;
         while (done < line.size()) {
-            const auto n = ::write(m_fd, line.data() + done, line.size() - done);
+            const auto n = ::write(m_fd.get(), line.data() + done, line.size() - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -59,7 +53,7 @@ public:
 
 private:
     std::string& m_target;
-    int m_fd = -1;
+    platform::UniqueFd m_fd;
 };
 
 }  // namespace

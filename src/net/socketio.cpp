@@ -3,6 +3,8 @@
 
 #include "net/sockettransport.h"
 
+#include "platform/uniquefd.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -24,16 +26,6 @@ struct TimerGuard {
 template <typename Off>
 TimerGuard(Off) -> TimerGuard<Off>;
 
-// An open file descriptor, closed in every case.
-struct FileHandle {
-    int fd = -1;
-    ~FileHandle()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 void writeAll(int fd, const char* data, std::size_t size, const std::string& fileName)
 {
     while (size > 0) {
@@ -53,7 +45,7 @@ void TSocketTransport::SendAll(const char* data, std::size_t size, bool countSen
 {
     std::size_t sent = 0;
     while (sent < size && !Canceled.load()) {
-        if (m_socket < 0)
+        if (!m_socket.valid())
             SocketError(ENOTCONN);
         const auto n = SendSome(data + sent, size - sent);
         if (n == 0)
@@ -71,7 +63,7 @@ void TSocketTransport::SendAll(const char* data, std::size_t size, bool countSen
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            WaitFor(m_socket, m_ioWait);
+            WaitFor(m_socket.get(), m_ioWait);
             continue;
         }
         SocketError(errno);
@@ -121,7 +113,7 @@ std::string TSocketTransport::ReadLn()
     std::string line;
     char* buffer = m_ioBuffer.data();
     while (!Canceled.load()) {
-        if (m_socket < 0) {
+        if (!m_socket.valid()) {
             LastErrorCode = ErrNotConnected;
             return {};
         }
@@ -137,7 +129,7 @@ std::string TSocketTransport::ReadLn()
             if (err == ENOTCONN)
                 return {};
             if (err == EAGAIN || err == EWOULDBLOCK)
-                WaitFor(m_socket, m_ioWait);
+                WaitFor(m_socket.get(), m_ioWait);
             else if (err != EINTR)
                 SocketError(err);
             continue;
@@ -171,7 +163,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
     TimerGuard guard{[this] { TimerOff(); }};
     char* buffer = m_ioBuffer.data();
     while (!Canceled.load() && (maximum < 0 || BytesReceived < maximum)) {
-        if (m_socket < 0) {
+        if (!m_socket.valid()) {
             LastErrorCode = ErrNotConnected;
             break;
         }
@@ -194,7 +186,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
         if (err == ENOTCONN)
             break;
         if (err == EAGAIN || err == EWOULDBLOCK)
-            WaitFor(m_socket, m_ioWait);
+            WaitFor(m_socket.get(), m_ioWait);
         else if (err != EINTR)
             SocketError(err);
     }
@@ -218,27 +210,24 @@ void TSocketTransport::CaptureFile(const std::string& fileName, std::int64_t max
 {
     StatusMessage("CaptureFile", StatusLevel::Trace);
     BytesReceived = 0;
-    FileHandle file{::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
-    if (file.fd < 0)
+    platform::UniqueFd file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!file.valid())
         throw ESockError(vexor::formatMessage("Cannot create file %s", fileName));
-    CaptureLoop([&](const char* data, std::size_t size) { writeAll(file.fd, data, size, fileName); }, maximum,
-                "Socket send aborted");
-    if (::close(file.fd) != 0 && errno != EINTR) {
-        file.fd = -1;
+    CaptureLoop([&](const char* data, std::size_t size) { writeAll(file.get(), data, size, fileName); },
+                maximum, "Socket send aborted");
+    if (!file.close())
         throw ESockError(vexor::formatMessage("Cannot write to file %s", fileName));
-    }
-    file.fd = -1;
 }
 
 void TSocketTransport::SendFile(const std::string& fileName)
 {
     StatusMessage("SendFile", StatusLevel::Trace);
-    FileHandle file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
+    const platform::UniqueFd file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.valid())
         throw ESockError(vexor::formatMessage("Cannot open file %s", fileName));
     char* buffer = m_ioBuffer.data();
     while (!Canceled.load()) {
-        const auto n = ::read(file.fd, buffer, BlockSize);
+        const auto n = ::read(file.get(), buffer, BlockSize);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -255,7 +244,7 @@ bool TSocketTransport::DataAvailable()
     StatusMessage("Data Available", StatusLevel::Trace);
     char byte = 0;
     try {
-        return m_socket >= 0 && ReceiveSome(&byte, 1, true) >= 1;
+        return m_socket.valid() && ReceiveSome(&byte, 1, true) >= 1;
     } catch (const ESockError&) {
         return false;  // a broken TLS stream has nothing to read
     }

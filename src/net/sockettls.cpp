@@ -20,13 +20,13 @@ void TSocketTransport::ReportTlsError(const ETlsError& error)
 void TSocketTransport::StartTls(const std::string& serverName)
 {
     StatusMessage("Start TLS", StatusLevel::Trace);
-    if (m_socket < 0)
+    if (!m_socket.valid())
         SocketError(ENOTCONN);
     TimerOn();
     try {
-        m_tls = std::make_unique<TlsChannel>(m_socket, serverName);
+        m_tls = std::make_unique<TlsChannel>(m_socket.get(), serverName);
         short wait = 0;
-        while (!m_tls->Handshake(wait) && WaitFor(m_socket, wait)) {
+        while (!m_tls->Handshake(wait) && WaitFor(m_socket.get(), wait)) {
         }
     } catch (const ETlsError& error) {
         TimerOff();
@@ -47,7 +47,7 @@ ssize_t TSocketTransport::ReceiveSome(char* buffer, std::size_t size, bool peek)
 {
     if (!m_tls) {
         m_ioWait = POLLIN;
-        return ::recv(m_socket, buffer, size, peek ? MSG_PEEK : 0);
+        return ::recv(m_socket.get(), buffer, size, peek ? MSG_PEEK : 0);
     }
     try {
         return m_tls->Read(buffer, size, peek, m_ioWait);
@@ -61,7 +61,7 @@ ssize_t TSocketTransport::SendSome(const char* data, std::size_t size)
 {
     if (!m_tls) {
         m_ioWait = POLLOUT;
-        return ::send(m_socket, data, size, MSG_NOSIGNAL);
+        return ::send(m_socket.get(), data, size, MSG_NOSIGNAL);
     }
     try {
         return m_tls->Write(data, size, m_ioWait);

@@ -379,7 +379,7 @@ void TSocketTransport::AttachSocket(int fd)
     CloseSocket();
     const int flags = ::fcntl(fd, F_GETFL);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    m_socket = fd;
+    m_socket.reset(fd);
     Connected = true;
 }
 
@@ -387,16 +387,13 @@ void TSocketTransport::CloseSocket()
 {
     StatusMessage("Request Close Socket", StatusLevel::Detail);
     Connected = false;
-    if (m_socket < 0)
+    if (!m_socket.valid())
         return;
     if (m_tls) {
         m_tls->Close();
         m_tls.reset();
     }
-    const int fd = m_socket;
-    m_socket = -1;
-    // close() releases the descriptor even when it reports EINTR.
-    if (::close(fd) != 0 && errno != EINTR)
+    if (!m_socket.close())
         SocketError(errno);
     if (!m_destroying)
         Fire(OnDisconnect);

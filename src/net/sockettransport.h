@@ -18,6 +18,7 @@
 #include "net/hostlookup.h"
 #include "net/sockerrors.h"
 #include "platform/exception.h"
+#include "platform/uniquefd.h"
 
 #include <sys/socket.h>
 
@@ -213,7 +214,7 @@ private:
     std::function<void()> m_pump;
     ResolveFunction m_resolver;
     std::vector<char> m_ioBuffer;
-    int m_socket = -1;
+    platform::UniqueFd m_socket;
     bool m_destroying = false;
     sockaddr_storage m_remoteAddress{};
     socklen_t m_remoteLength = 0;

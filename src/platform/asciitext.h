@@ -6,7 +6,8 @@
 // Small text helpers over bytes. Case folding is for ASCII letters only:
 // bytes above 127 belong to whatever code page a file was written in, so they
 // must match exactly. Section, key, value and folder names all compare this
-// way.
+// way. Header-only: the stand-in server, which links none of the client's
+// libraries, uses it too.
 namespace vexor::platform {
 
 constexpr char lowerAscii(char c)
@@ -19,6 +20,15 @@ inline std::string lowerAscii(std::string text)
     for (char& c : text)
         c = lowerAscii(c);
     return text;
+}
+
+// The value of a hexadecimal digit of either case, -1 for any other byte.
+constexpr int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = lowerAscii(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
 constexpr bool equalsNoCase(std::string_view a, std::string_view b)

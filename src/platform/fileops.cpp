@@ -1,6 +1,7 @@
 #include "platform/fileops.h"
 
 #include "platform/asciitext.h"
+#include "platform/uniquefd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,16 +33,15 @@ bool pathExists(const std::string& path)
 // the order in which the file system lists them.
 std::string findEntryNoCase(const std::string& folder, const std::string& name)
 {
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    UniqueDir dir(::opendir(folder.empty() ? "." : folder.c_str()));
     if (!dir)
         return {};
     std::string best;
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(dir.get())) {
         std::string_view candidate(entry->d_name);
         if (equalsNoCase(candidate, name) && (best.empty() || candidate < best))
             best = candidate;
     }
-    ::closedir(dir);
     return best;
 }
 
@@ -64,16 +64,12 @@ bool writeAll(int fd, const char* data, std::size_t size)
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO planted under a
 // cache file's name from hanging the caller; anything but a regular file is
 // refused.
-int openRegularForRead(const std::string& path)
+UniqueFd openRegularForRead(const std::string& path)
 {
-    int fd = ::open(resolvePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
+    UniqueFd fd(::open(resolvePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
+    if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)))
+        fd.reset();
     return fd;
 }
 
@@ -105,13 +101,11 @@ std::string writeTarget(const std::string& path)
 
 void syncFolder(const std::string& folder)
 {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        // Some file systems refuse fsync on a folder (EINVAL); the rename has
-        // happened by then, so this is best effort.
-        ::fsync(fd);
-        ::close(fd);
-    }
+    const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // Some file systems refuse fsync on a folder (EINVAL); the rename has
+    // happened by then, so this is best effort.
+    if (fd.valid())
+        ::fsync(fd.get());
 }
 
 }  // namespace
@@ -175,13 +169,13 @@ bool renameFile(const std::string& from, const std::string& to)
 
 std::string readFirstLine(const std::string& path, std::size_t maxLength)
 {
-    int fd = openRegularForRead(path);
-    if (fd < 0)
+    const UniqueFd fd = openRegularForRead(path);
+    if (!fd.valid())
         return {};
     std::string line;
     char buffer[4096];
     while (line.size() < maxLength) {
-        ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, maxLength - line.size()));
+        ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, maxLength - line.size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -193,20 +187,19 @@ std::string readFirstLine(const std::string& path, std::size_t maxLength)
         }
         line.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return line;
 }
 
 bool readWholeFile(const std::string& path, std::string& contents)
 {
     contents.clear();
-    int fd = openRegularForRead(path);
-    if (fd < 0)
+    const UniqueFd fd = openRegularForRead(path);
+    if (!fd.valid())
         return false;
     char buffer[65536];
     bool ok = true;
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -215,7 +208,6 @@ bool readWholeFile(const std::string& path, std::string& contents)
             break;
         contents.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     if (!ok)
         contents.clear();
     return ok;
@@ -232,20 +224,19 @@ void removeStaleTemporaries(const std::string& folder, const std::string& base)
     const std::string prefix = "." + base + ".tmp-";
     constexpr std::size_t suffixLength = 6;  // mkostemp's XXXXXX
     constexpr time_t staleSeconds = 3600;
-    DIR* dir = ::opendir(folder.c_str());
+    const UniqueDir dir(::opendir(folder.c_str()));
     if (!dir)
         return;
     const time_t now = ::time(nullptr);
-    while (const dirent* entry = ::readdir(dir)) {
+    while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view name(entry->d_name);
         if (name.size() != prefix.size() + suffixLength || name.substr(0, prefix.size()) != prefix)
             continue;
         struct stat st;
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
             && now - st.st_mtime > staleSeconds)
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
     }
-    ::closedir(dir);
 }
 
 }  // namespace
@@ -270,15 +261,17 @@ bool writeFileAtomic(const std::string& path, const std::string& contents, unsig
     std::string temp = (folder == "/" ? "" : folder) + "/." + base + ".tmp-XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd.valid())
         return false;
     temp.assign(name.data());
 
-    bool ok = ::fchmod(fd, finalMode) == 0
-        && writeAll(fd, contents.data(), contents.size())
-        && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    bool ok = ::fchmod(fd.get(), finalMode) == 0
+        && writeAll(fd.get(), contents.data(), contents.size())
+        && ::fsync(fd.get()) == 0;
+    // A close error after the fsync can still mean lost data on a network
+    // file system: the old file stays then.
+    ok = fd.close() && ok;
     if (ok)
         ok = ::rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {

@@ -77,16 +77,6 @@ bool onlyCommentLeft(std::string_view rest)
     return rest.empty() || rest.front() == ';';
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = lowerAscii(c);
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // "01,02,ff" (blanks allowed around bytes, a trailing comma tolerated) into
 // bytes; nullopt when anything else is there.
 std::optional<std::string> parseHexBytes(std::string_view list, std::string& canonical)
@@ -100,9 +90,9 @@ std::optional<std::string> parseHexBytes(std::string_view list, std::string& can
         list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
         if (item.empty() && list.empty() && comma != std::string_view::npos)
             break;  // trailing comma
-        if (item.size() != 2 || hexDigit(item[0]) < 0 || hexDigit(item[1]) < 0)
+        if (item.size() != 2 || hexValue(item[0]) < 0 || hexValue(item[1]) < 0)
             return std::nullopt;
-        bytes += static_cast<char>(hexDigit(item[0]) * 16 + hexDigit(item[1]));
+        bytes += static_cast<char>(hexValue(item[0]) * 16 + hexValue(item[1]));
         if (!canonical.empty())
             canonical += ',';
         canonical += lowerAscii(item[0]);
@@ -182,7 +172,7 @@ bool parseDwordData(std::string_view rest, RegValue& value)
     std::string_view digits = trim(rest.substr(6));
     digits = trim(digits.substr(0, digits.find(';')));
     if (digits.empty() || digits.size() > 8
-        || !std::all_of(digits.begin(), digits.end(), [](char c) { return hexDigit(c) >= 0; }))
+        || !std::all_of(digits.begin(), digits.end(), [](char c) { return hexValue(c) >= 0; }))
         return false;
     value.type = "REG_DWORD";
     value.data = std::string(digits);

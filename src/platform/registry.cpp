@@ -2,6 +2,7 @@
 
 #include "platform/exception.h"
 #include "platform/fileops.h"
+#include "platform/uniquefd.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -46,29 +47,17 @@ bool makeFolders(const std::string& folder)
 class FileLock {
 public:
     explicit FileLock(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
     {
-        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (m_fd < 0)
-            return;
-        while (::flock(m_fd, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(m_fd);
-                m_fd = -1;
-                return;
-            }
+        while (m_fd.valid() && ::flock(m_fd.get(), LOCK_EX) != 0) {
+            if (errno != EINTR)
+                m_fd.reset();
         }
     }
-    ~FileLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);  // closing drops the lock
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    bool locked() const { return m_fd >= 0; }
+    bool locked() const { return m_fd.valid(); }
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;  // closing it drops the lock
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/shellopen.h"
 
+#include "platform/uniquefd.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -27,16 +29,15 @@ bool acceptableUrl(const std::string& url)
 
 bool appendToLog(const char* logFile, const std::string& url)
 {
-    int fd = ::open(logFile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0)
+    const UniqueFd fd(::open(logFile, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0600));
+    if (!fd.valid())
         return false;
     std::string line = url + "\n";
     // One write with O_APPEND: lines of several writers do not interleave.
     ssize_t written;
     do {
-        written = ::write(fd, line.data(), line.size());
+        written = ::write(fd.get(), line.data(), line.size());
     } while (written < 0 && errno == EINTR);
-    ::close(fd);
     return written == static_cast<ssize_t>(line.size());
 }
 

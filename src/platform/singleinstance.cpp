@@ -32,24 +32,23 @@ SingleInstance::~SingleInstance()
 
 bool SingleInstance::tryAcquire()
 {
-    if (m_fd >= 0)
+    if (m_fd.valid())
         return true;
     // O_CLOEXEC: a program started by the client must not inherit (and so
     // keep holding) the lock after the client has ended. O_NOFOLLOW: a
     // symlink planted under the lock's name is refused.
-    int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0)
+    UniqueFd fd(::open(m_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
+    if (!fd.valid())
         throw Exception(formatMessage("Unable to create the lock file %s", m_path));
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         int error = errno;
         if (error == EINTR)
             continue;
-        ::close(fd);
         if (error == EWOULDBLOCK)
             return false;
         throw Exception(formatMessage("Unable to lock %s", m_path));
     }
-    m_fd = fd;
+    m_fd = std::move(fd);
     return true;
 }
 
@@ -77,12 +76,9 @@ std::string SingleInstance::defaultLockDir()
 
 void SingleInstance::release()
 {
-    if (m_fd >= 0) {
-        // The file stays: removing it would let a third process lock a new
-        // file of the same name while a second still waits on the old one.
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    // The file stays: removing it would let a third process lock a new file
+    // of the same name while a second still waits on the old one.
+    m_fd.reset();
 }
 
 }  // namespace vexor::platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/uniquefd.h"
+
 #include <string>
 
 // Single instance: stands in for the named mutex "Vexor". An advisory lock
@@ -28,7 +30,7 @@ public:
     // reported instead of being taken for a running instance).
     bool tryAcquire();
     void release();
-    bool held() const { return m_fd >= 0; }
+    bool held() const { return m_fd.valid(); }
     const std::string& lockFilePath() const { return m_path; }
 
     // The default runtime folder (see the constructor).
@@ -41,7 +43,7 @@ public:
 
 private:
     std::string m_path;
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 }  // namespace vexor::platform

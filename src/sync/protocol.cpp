@@ -24,17 +24,6 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-int hexValue(char c)
-{
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Checks the grammar [+-] digits [. digits] [(e|E) [+-] digits], with at least
 // one digit in the mantissa, and returns the decimal order of magnitude of the
 // mantissa's first non-zero digit plus the exponent (used only when the value
@@ -278,19 +267,20 @@ bool IsSafeBannerId(std::string_view id)
 
 std::optional<CountAnswer> ParseCountAnswer(std::string_view body)
 {
-    constexpr std::size_t IdLength = 6;
-    constexpr std::size_t IntervalAt = BannerSlotCount * IdLength;
-    if (body.size() != IntervalAt + 6)
+    // Ten ids and the interval in six hexadecimal digits: 66 characters.
+    constexpr std::size_t IntervalAt = BannerSlotCount * BannerIdLength;
+    constexpr std::size_t IntervalLength = 6;
+    if (body.size() != IntervalAt + IntervalLength)
         return std::nullopt;
     CountAnswer answer;
     for (std::size_t slot = 0; slot < BannerSlotCount; ++slot) {
-        answer.BannerIds[slot] = std::string(body.substr(slot * IdLength, IdLength));
+        answer.BannerIds[slot] = std::string(body.substr(slot * BannerIdLength, BannerIdLength));
         if (!IsSafeBannerId(answer.BannerIds[slot]))
             return std::nullopt;
     }
     std::int32_t interval = 0;
-    for (char c : body.substr(IntervalAt, 6)) {
-        const int digit = hexValue(c);
+    for (char c : body.substr(IntervalAt, IntervalLength)) {
+        const int digit = platform::hexValue(c);
         if (digit < 0) {
             interval = 1000;
             break;

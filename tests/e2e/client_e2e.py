@@ -15,84 +15,20 @@ Exit status 0 passed, 1 failed, 77 skipped (no Xvfb).
 """
 
 import argparse
-import ctypes
 import os
 import re
 import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
-Deadline = 30.0  # seconds for every wait
+from harness import (Deadline, Failure, check, exit_text, read_text, run_in_temp_folder, start_server,
+                     wait_for)
+
 TotalDeadline = 240  # seconds for the whole test, below ctest's time-out
 EmptyBanner = "000000"
 BannerSize = (124, 94)
-
-
-class Failure(Exception):
-    pass
-
-
-def wait_for(what, probe, deadline=Deadline, interval=0.05):
-    """Polls `probe` until it returns a true value and returns that value;
-    raises Failure naming `what` after `deadline` seconds."""
-    end = time.monotonic() + deadline
-    while True:
-        value = probe()
-        if value:
-            return value
-        if time.monotonic() > end:
-            raise Failure(f"timed out after {deadline:.0f} s waiting for {what}")
-        time.sleep(interval)
-
-
-def read_text(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-    except FileNotFoundError:
-        return ""
-
-
-def die_with_parent():
-    # PR_SET_PDEATHSIG: a child outlives no test that is killed outright.
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)
-
-
-class Processes:
-    """Every process the test starts; all are ended by close(), whatever
-    happened."""
-
-    def __init__(self):
-        self.running = []
-
-    def start(self, args, **kwargs):
-        process = subprocess.Popen(args, preexec_fn=die_with_parent, **kwargs)
-        self.running.append(process)
-        return process
-
-    def stop(self, process, sig=signal.SIGTERM, timeout=5.0):
-        """Sends `sig`, waits up to `timeout` seconds, then kills. Returns the
-        exit status, or None when the process had to be killed."""
-        status = process.poll()
-        if status is None:
-            try:
-                process.send_signal(sig)
-                status = process.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-                process.timed_out = timeout
-        if process in self.running:
-            self.running.remove(process)
-        return status
-
-    def close(self):
-        # Latest first: clients before the server, the X server last.
-        for process in reversed(list(self.running)):
-            self.stop(process)
 
 
 # ---------------------------------------------------------------- the server
@@ -298,13 +234,7 @@ def run_test(args, folder, processes):
     register(app, registry, "Notes", "Y")
     register(app, registry, "Clock", "N")
 
-    port_file = os.path.join(folder, "port")
-    server_log = os.path.join(folder, "server.log")
-    with open(os.path.join(folder, "server.out"), "wb") as out:
-        server = processes.start([args.server, "--port", "0", "--port-file", port_file, "--log", server_log],
-                                 stdout=out, stderr=subprocess.STDOUT)
-    port = wait_for("vexor-server's port file", lambda: read_text(port_file).strip() or
-                    (server.poll() is not None and fail(f"vexor-server ended with {server.returncode}")))
+    _, port, server_log = start_server(processes, args.server, folder)
     display = start_xvfb(processes)
     watcher = WindowCreations(processes, display, folder)
 
@@ -418,24 +348,6 @@ def run_test(args, folder, processes):
     check(not extra, "the unchanged line-up fetches no banner again", describe(extra))
 
 
-def exit_text(process):
-    if getattr(process, "timed_out", None):
-        return f"still running {process.timed_out:.0f} s after the signal (killed)"
-    if process.returncode < 0:
-        return f"ended by signal {-process.returncode}"
-    return f"exit status {process.returncode}"
-
-
-def fail(message):
-    raise Failure(message)
-
-
-def check(condition, what, detail=""):
-    if not condition:
-        raise Failure(f"check failed: {what}" + (f": {detail}" if detail else ""))
-    print("ok:", what)
-
-
 def show_files(folder):
     for name in ("server.log", "server.out", "client-1.out", "client-2.out", "app/settings.ini"):
         text = read_text(os.path.join(folder, name))
@@ -444,12 +356,17 @@ def show_files(folder):
             print("\n".join(text.splitlines()[-25:]))
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def client_arguments(doc):
+    """--stage, --server and --keep, the arguments of the client's tests."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
     parser.add_argument("--stage", required=True, help="the staged program folder (build/stage)")
     parser.add_argument("--server", required=True, help="the vexor-server binary")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
-    args = parser.parse_args()
+    return parser.parse_args()
+
+
+def main():
+    args = client_arguments(__doc__)
 
     if shutil.which("Xvfb") is None:
         print("SKIP: Xvfb is not installed (Debian package xvfb); the end-to-end test needs an X server")
@@ -459,34 +376,8 @@ def main():
             print(f"FAIL: {tool} is not installed (scripts/install-deps installs it)")
             return 1
 
-    # ctest ends a test that runs too long with SIGTERM: clean up then too.
-    def terminate(signum, _frame):
-        raise Failure(f"stopped by signal {signum}")
-
-    signal.signal(signal.SIGTERM, terminate)
-    signal.signal(signal.SIGINT, terminate)
-    signal.signal(signal.SIGALRM, terminate)
-    signal.alarm(TotalDeadline)
-    folder = tempfile.mkdtemp(prefix="vexor-e2e-")
-    processes = Processes()
-    status = 1
-    try:
-        run_test(args, folder, processes)
-        print("PASS")
-        status = 0
-    except Failure as failure:
-        print("FAIL:", failure)
-    except (OSError, subprocess.SubprocessError) as error:
-        print("FAIL:", error)
-    finally:
-        processes.close()
-        if status != 0:
-            show_files(folder)
-        if args.keep or status != 0 and os.environ.get("VEXOR_E2E_KEEP"):
-            print("kept:", folder)
-        else:
-            shutil.rmtree(folder, ignore_errors=True)
-    return status
+    return run_in_temp_folder(lambda folder, processes: run_test(args, folder, processes), "vexor-e2e-",
+                              alarm=TotalDeadline, keep=args.keep, on_failure=show_files)
 
 
 if __name__ == "__main__":

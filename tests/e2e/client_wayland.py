@@ -18,7 +18,6 @@ Exit status 0 passed, 1 failed, 77 skipped (weston, Qt's Wayland plugin,
 dbus-daemon, gdbus or at-spi2-core missing).
 """
 
-import argparse
 import glob
 import os
 import re
@@ -26,11 +25,10 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from client_e2e import (Deadline, Failure, Processes, check, exit_text, fail, log_requests,  # noqa: E402
-                        prepare_program_folder, read_text, register, settings_values, wait_for)
+from client_e2e import client_arguments, log_requests, prepare_program_folder, register, settings_values
+from harness import (Deadline, Failure, check, exit_text, fail, read_text, run_in_temp_folder, start_server,
+                     wait_for)
 
 Socket = "vexor-e2e"
 
@@ -118,12 +116,7 @@ def run_test(args, folder, processes):
     with open(os.path.join(app, "settings.ini"), "wb") as out:
         out.write(b"[Settings]\r\nLeft=37\r\nTop=41\r\n")
 
-    port_file, server_log = os.path.join(folder, "port"), os.path.join(folder, "server.log")
-    with open(os.path.join(folder, "server.out"), "wb") as out:
-        server = processes.start([args.server, "--port", "0", "--port-file", port_file, "--log", server_log],
-                                 stdout=out, stderr=subprocess.STDOUT)
-    port = wait_for("vexor-server's port file", lambda: read_text(port_file).strip() or
-                    (server.poll() is not None and fail(f"vexor-server ended with {server.returncode}")))
+    _, port, server_log = start_server(processes, args.server, folder)
     wayland = start_weston(processes, folder, runtime)
     accessibility = Accessibility(processes, runtime)
 
@@ -184,11 +177,7 @@ def run_test(args, folder, processes):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--stage", required=True, help="the staged program folder (build/stage)")
-    parser.add_argument("--server", required=True, help="the vexor-server binary")
-    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
-    args = parser.parse_args()
+    args = client_arguments(__doc__)
     for tool, package in (("weston", "weston"), ("weston-debug", "weston"), ("dbus-daemon", "dbus-daemon"),
                           ("gdbus", "libglib2.0-bin")):
         if shutil.which(tool) is None:
@@ -201,31 +190,12 @@ def main():
         print("SKIP: Qt's Wayland plugin is not installed (Debian package qt6-wayland)")
         return 77
 
-    def terminate(signum, _frame):
-        raise Failure(f"stopped by signal {signum}")
+    def show_files(folder):
+        for name in ("weston.log", "client.out", "server.log", "app/settings.ini"):
+            print(f"---- {name}\n" + "\n".join(read_text(os.path.join(folder, name)).splitlines()[-20:]))
 
-    signal.signal(signal.SIGTERM, terminate)
-    signal.signal(signal.SIGALRM, terminate)
-    signal.alarm(150)
-    folder = tempfile.mkdtemp(prefix="vexor-wayland-")
-    processes = Processes()
-    status = 1
-    try:
-        run_test(args, folder, processes)
-        print("PASS")
-        status = 0
-    except (Failure, OSError, subprocess.SubprocessError) as failure:
-        print("FAIL:", failure)
-    finally:
-        processes.close()
-        if status != 0:
-            for name in ("weston.log", "client.out", "server.log", "app/settings.ini"):
-                print(f"---- {name}\n" + "\n".join(read_text(os.path.join(folder, name)).splitlines()[-20:]))
-        if args.keep:
-            print("kept:", folder)
-        else:
-            shutil.rmtree(folder, ignore_errors=True)
-    return status
+    return run_in_temp_folder(lambda folder, processes: run_test(args, folder, processes), "vexor-wayland-",
+                              alarm=150, keep=args.keep, on_failure=show_files)
 
 
 if __name__ == "__main__":

@@ -13,7 +13,6 @@ be written is reported at close and nothing else is touched.
 """
 
 import argparse
-import ctypes
 import errno
 import fcntl
 import filecmp
@@ -24,10 +23,8 @@ import socket
 import struct
 import subprocess
 import sys
-import tempfile
-import time
 
-Deadline = 30.0
+from harness import Deadline, Failure, check, die_with_parent, read_text, run_in_temp_folder, wait_for
 
 ProgramFiles = {
     "vexor", "Languages/lang.ini", "Languages/english.lng",
@@ -35,35 +32,6 @@ ProgramFiles = {
     "modules/Clock/Clock.mdl", "modules/Clock/icon.bmp",
 }
 ProgramFolders = {"Languages", "advs", "modules", "modules/Notes", "modules/Clock"}
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, what, detail=""):
-    if not condition:
-        raise Failure(f"check failed: {what}" + (f": {detail}" if detail else ""))
-    print("ok:", what)
-
-
-def wait_for(what, probe):
-    end = time.monotonic() + Deadline
-    while True:
-        value = probe()
-        if value:
-            return value
-        if time.monotonic() > end:
-            raise Failure(f"timed out after {Deadline:.0f} s waiting for {what}")
-        time.sleep(0.02)
-
-
-def read_text(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
-    except (FileNotFoundError, IsADirectoryError):
-        return ""
 
 
 def tree(root):
@@ -155,10 +123,6 @@ def check_relocatable(root, build):
         check("not found" not in ldd, f"{name} finds every shared library", ldd)
 
 
-def die_with_parent():
-    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-
-
 class Client:
     """The installed client under the offscreen platform, with its own
     runtime folder and registry; its server address refuses connections."""
@@ -201,7 +165,7 @@ class Client:
         try:
             return self.process.wait(timeout=Deadline)
         except subprocess.TimeoutExpired:
-            raise Failure(f"the client did not close on SIGTERM", read_text(self.output)) from None
+            raise Failure("the client did not close on SIGTERM", read_text(self.output)) from None
 
     def stop(self):
         if self.process and self.process.poll() is None:
@@ -267,32 +231,10 @@ def run_installed(folder, prefix, refused_port):
         client.stop()
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", required=True, help="the configured and built build folder")
-    parser.add_argument("--source", required=True, help="the source tree")
-    parser.add_argument("--cmake", default="cmake", help="the cmake program")
-    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
-    args = parser.parse_args()
-    global Cmake
-    Cmake = args.cmake
-    for tool in (Cmake, "readelf", "ldd"):
-        if shutil.which(tool) is None:
-            print(f"FAIL: {tool} is not installed")
-            return 1
-
-    def terminate(signum, _frame):
-        raise Failure(f"stopped by signal {signum}")
-
-    signal.signal(signal.SIGTERM, terminate)
-    signal.signal(signal.SIGALRM, terminate)
-    signal.alarm(200)
-    folder = tempfile.mkdtemp(prefix="vexor-install-")
+def run_test(args, folder):
     # A port that refuses connections: bound, never listening.
-    refuser = socket.socket()
-    refuser.bind(("127.0.0.1", 0))
-    status = 1
-    try:
+    with socket.socket() as refuser:
+        refuser.bind(("127.0.0.1", 0))
         build = os.path.realpath(args.build)
         prefix = os.path.join(folder, "prefix")
         install(build, prefix)
@@ -306,17 +248,23 @@ def main():
         check(not os.path.exists(staged_prefix), "a DESTDIR install writes nothing under the prefix itself")
 
         run_installed(folder, prefix, refuser.getsockname()[1])
-        print("PASS")
-        status = 0
-    except Failure as failure:
-        print("FAIL:", failure)
-    finally:
-        refuser.close()
-        if args.keep:
-            print("kept:", folder)
-        else:
-            shutil.rmtree(folder, ignore_errors=True)
-    return status
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", required=True, help="the configured and built build folder")
+    parser.add_argument("--source", required=True, help="the source tree")
+    parser.add_argument("--cmake", default="cmake", help="the cmake program")
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    args = parser.parse_args()
+    global Cmake
+    Cmake = args.cmake
+    for tool in (Cmake, "readelf", "ldd"):
+        if shutil.which(tool) is None:
+            print(f"FAIL: {tool} is not installed")
+            return 1
+    return run_in_temp_folder(lambda folder, _: run_test(args, folder), "vexor-install-", alarm=200,
+                              keep=args.keep)
 
 
 if __name__ == "__main__":

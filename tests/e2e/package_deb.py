@@ -18,13 +18,11 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ElementTree
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from client_e2e import Processes, describe, log_requests, read_lineup, start_xvfb  # noqa: E402
-from install_tree import (Client, Failure, ProgramFiles, ProgramFolders, check, desktop_entry,  # noqa: E402
-                          png_size, read_text, settings, tree, wait_for)
+from client_e2e import describe, log_requests, read_lineup, start_xvfb
+from harness import check, read_text, run_in_temp_folder, start_server, wait_for
+from install_tree import Client, ProgramFiles, ProgramFolders, desktop_entry, png_size, settings, tree
 
 Icons = {f"usr/share/icons/hicolor/{size}x{size}/apps/vexor.png": size for size in (48, 64, 128)}
 PackageFiles = {os.path.join("usr/lib/vexor", f) for f in ProgramFiles} | set(Icons) | {
@@ -121,23 +119,11 @@ def upgraded_start(client, root, program):
     check(client.terminate() == 0, "the upgraded client closes with 0", read_text(client.output))
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for name in ("--source", "--build", "--server"):
-        parser.add_argument(name, required=True)
-    args = parser.parse_args()
-    if shutil.which("Xvfb") is None:
-        print("SKIP: Xvfb is not installed (Debian package xvfb)")
-        return 77
-    folder = tempfile.mkdtemp(prefix="vexor-package-")
-    processes = Processes()
+def run_test(args, folder, processes):
     client = Client(os.path.join(folder, "home"), 0)
     try:
         check_package(args, os.path.join(folder, "root"))
-        port_file, server_log = os.path.join(folder, "port"), os.path.join(folder, "server.log")
-        server = processes.start([args.server, "--port", "0", "--port-file", port_file, "--log", server_log],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        port = wait_for("vexor-server's port file", lambda: read_text(port_file).strip())
+        server, port, server_log = start_server(processes, args.server, folder)
         for name in ("XDG_CONFIG_HOME", "XDG_DATA_HOME"):
             client.env.pop(name, None)  # the defaults below HOME
         client.env.update(DISPLAY=start_xvfb(processes), QT_QPA_PLATFORM="xcb",
@@ -146,15 +132,20 @@ def main():
         program = first_start(client, os.path.join(folder, "root"), server_log, lineup)
         processes.stop(server)  # the upgraded start reaches no server and changes nothing
         upgraded_start(client, os.path.join(folder, "root"), program)
-        print("PASS")
-        return 0
-    except (Failure, OSError, subprocess.SubprocessError) as failure:
-        print("FAIL:", failure)
-        return 1
     finally:
         client.stop()
-        processes.close()
-        shutil.rmtree(folder, ignore_errors=True)
+
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    for name in ("--source", "--build", "--server"):
+        parser.add_argument(name, required=True)
+    args = parser.parse_args()
+    if shutil.which("Xvfb") is None:
+        print("SKIP: Xvfb is not installed (Debian package xvfb)")
+        return 77
+    return run_in_temp_folder(lambda folder, processes: run_test(args, folder, processes), "vexor-package-")
 
 
 if __name__ == "__main__":

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace vexor::testkit {
 
@@ -59,6 +61,10 @@ FakeVendor::FakeVendor() : m_server(std::make_unique<httplib::Server>())
     if (m_port <= 0)
         throw std::runtime_error("cannot bind the fake vendor");
     m_listener = std::thread([this] { m_server->listen_after_bind(); });
+    // httplib's stop() does nothing before listening has begun: a test that
+    // ends that soon would wait for ever on the listener in the destructor.
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 FakeVendor::~FakeVendor()
