@@ -44,14 +44,13 @@ std::string dialogs::JoinLinesCrLf(std::string_view body)
 }
 
 TDownloadLanguageForm::TDownloadLanguageForm(AppContext& app, TPreferForm& preferForm, QWidget* parent)
-    : QDialog(parent), HttpClient1(std::make_shared<net::THttpClient>()), m_app(app), m_preferForm(preferForm)
+    : QDialog(parent), m_app(app), m_preferForm(preferForm)
 {
     setObjectName(QStringLiteral("DownloadLanguageForm"));
     setWindowTitle(QStringLiteral("Language downloading"));
     ui::UseDesignedFont(this);
     setFixedSize(376, 80);
     setSizeGripEnabled(false);
-    connectClientEvents();
     ApplyTexts();
 }
 
@@ -59,6 +58,8 @@ void TDownloadLanguageForm::EnsureBuilt()
 {
     if (m_label1)
         return;
+    HttpClient1 = std::make_shared<net::THttpClient>();
+    connectClientEvents();
     createControls();
     if (m_captions)
         applyCaptions();
@@ -76,6 +77,8 @@ TDownloadLanguageForm::~TDownloadLanguageForm()
     // Should the dialog go while a transfer waits (deleted from inside the
     // pump), the transfer still holds the client: it must end at once and
     // must not call back into this object.
+    if (!HttpClient1)
+        return;
     HttpClient1->OnConnect = nullptr;
     HttpClient1->OnConnectionFailed = nullptr;
     HttpClient1->OnInvalidHost = nullptr;

@@ -63,7 +63,7 @@ public:
     // The dialog's HTTP client: time-out 5000 ms, body in memory, the
     // transfer pumping the GUI thread's events while it waits. Shared so that
     // a running transfer keeps its client even should the dialog be destroyed
-    // from inside the pump.
+    // from inside the pump. Made with the controls (null until then).
     std::shared_ptr<net::THttpClient> HttpClient1;
 
     // True while DownloadButtonClick waits for the transfer.
