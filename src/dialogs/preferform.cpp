@@ -16,11 +16,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
-
-#include <QSignalBlocker>
 
 #include <algorithm>
 #include <charconv>
