@@ -7,6 +7,7 @@
 #endif
 
 #include <QEvent>
+#include <QPointer>
 #include <QWidget>
 #include <QWindow>
 
@@ -46,9 +47,16 @@ protected:
     {
         QWidget::showEvent(event);
         QWindow* window = this->window()->windowHandle();
-        if (!m_view && window && !m_watching) {
+        if (m_view || !window)
+            return;
+        if (window->isExposed()) {
+            build();  // shown into a window that is on the screen already
+        } else if (window != m_watched) {
+            // A window made anew (new flags, another screen) is watched instead.
+            if (m_watched)
+                m_watched->removeEventFilter(this);
             window->installEventFilter(this);
-            m_watching = true;
+            m_watched = window;
         }
     }
     void resizeEvent(QResizeEvent* event) override
@@ -59,8 +67,9 @@ protected:
     }
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+        if (!m_view && event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
             watched->removeEventFilter(this);
+            m_watched = nullptr;
             build();
         }
         return QWidget::eventFilter(watched, event);
@@ -80,7 +89,7 @@ private:
 
     BannerView* m_view = nullptr;  // a child widget: Qt owns it
     QString m_page;
-    bool m_watching = false;
+    QPointer<QWindow> m_watched;
 };
 
 }  // namespace
