@@ -41,12 +41,18 @@ TForm_About::TForm_About(AppContext& app, QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    const QFont designed = ui::DesignedFont();
-    setFont(designed);
+    setFont(ui::DesignedFont());
     setFixedSize(ClientWidth, ClientHeight);
+}
 
+TForm_About::~TForm_About() = default;
+
+void TForm_About::EnsureBuilt()
+{
+    if (Button1)
+        return;
     Label1 = makeLabel(this, "Label1", 8, QString());
-    QFont large = designed;
+    QFont large = font();
     large.setPointSize(14);
     Label1->setFont(large);
     Label2 = makeLabel(this, "Label2", 40, QStringLiteral("Vexor Labs Ltd., Millbrook"));
@@ -69,7 +75,12 @@ TForm_About::TForm_About(AppContext& app, QWidget* parent)
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-TForm_About::~TForm_About() = default;
+void TForm_About::setVisible(bool visible)
+{
+    if (visible)
+        EnsureBuilt();
+    QDialog::setVisible(visible);
+}
 
 QString TForm_About::WebAddress() const
 {

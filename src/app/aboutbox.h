@@ -10,7 +10,8 @@ class QPushButton;
 // The about box: product line, the maker's contact lines and web address, the
 // version line with the client identifier, and the rights line. Created hidden
 // at start-up, shown without being modal, hidden again by OK, Escape or its
-// close box; it is never translated. GUI thread only.
+// close box; it is never translated. Its labels and button are built when it
+// is first shown (the pointers below are null until then). GUI thread only.
 namespace vexor {
 
 class TForm_About : public QDialog {
@@ -21,6 +22,9 @@ public:
 
     // Shows the box, or brings it forward when it is already open.
     void ShowBox();
+    // Builds the labels and the button (once); showing the box does it first.
+    void EnsureBuilt();
+    void setVisible(bool visible) override;
 
     // The maker's web address: "http://" + the web host.
     QString WebAddress() const;

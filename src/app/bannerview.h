@@ -26,8 +26,10 @@ public:
     virtual QString currentPage() const = 0;
 };
 
-// Creates the view selected by the build as a child of `parent` (which owns
-// the widget and so the view).
+// Creates the banner pane as a child of `parent` (which owns the widget and so
+// the view). The pane takes pages at once; the view selected by the build is
+// made inside it when the window is first exposed, just before its first
+// paint, and shows the last page given.
 BannerView* createBannerView(QWidget* parent);
 
 }  // namespace vexor

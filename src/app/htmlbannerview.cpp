@@ -26,9 +26,12 @@ const char PlaceholderHtml[] =
 bool readLimited(const QString& path, qint64 limit, QByteArray& data)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > limit)
+    const qint64 size = file.open(QIODevice::ReadOnly) ? file.size() : -1;
+    if (size < 0 || size > limit)
         return false;
-    data = file.read(limit + 1);
+    // read() sets aside as much as it is asked for: the file's size (and one
+    // byte to see it grow), not the limit, which is megabytes.
+    data = file.read(size + 1);
     return data.size() <= limit;
 }
 

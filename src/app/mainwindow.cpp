@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QCursor>
 #include <QMenu>
 #include <QMessageBox>
@@ -233,7 +232,7 @@ void TForm1::LanguageMenuClick(const std::string& name)
     if (!PreferForm)
         return;
     refreshLanguageList();
-    const int previous = PreferForm->ComboBox1->currentIndex();
+    const int previous = PreferForm->SelectedLanguageIndex();
     PreferForm->SelectLanguage(name);
     PreferForm->SwitchLanguage(name, previous);
 }
@@ -271,7 +270,8 @@ void TForm1::LoadSettings()
 void TForm1::SaveSettings()
 {
     WindowSettings window;
-    window.Language = PreferForm ? PreferForm->SelectedLanguage() : std::string();
+    // The language in use: one still being downloaded is not saved as current.
+    window.Language = PreferForm ? PreferForm->LanguageInUse() : std::string();
     // pos() is the outer edge of the frame, where move() puts it back. Where
     // the platform keeps positions to itself, the stored one stays.
     const bool known = platformReportsPosition();

@@ -30,7 +30,7 @@ void TForm1::RequestMainThreadTurn()
 
 void TForm1::PrepareSync(sync::TDownloadThread& thread)
 {
-    thread.CopyFrom(m_app.c, PreferForm ? PreferForm->SelectedLanguage() : std::string());
+    thread.CopyFrom(m_app.c, PreferForm ? PreferForm->LanguageInUse() : std::string());
 }
 
 void TForm1::FinishSync(sync::TDownloadThread& thread)

@@ -44,11 +44,32 @@ std::string dialogs::JoinLinesCrLf(std::string_view body)
 }
 
 TDownloadLanguageForm::TDownloadLanguageForm(AppContext& app, TPreferForm& preferForm, QWidget* parent)
-    : QDialog(parent), HttpClient1(std::make_shared<net::THttpClient>()), m_app(app), m_preferForm(preferForm)
+    : QDialog(parent), m_app(app), m_preferForm(preferForm)
 {
-    createControls();
-    connectClientEvents();
+    setObjectName(QStringLiteral("DownloadLanguageForm"));
+    setWindowTitle(QStringLiteral("Language downloading"));
+    ui::UseDesignedFont(this);
+    setFixedSize(376, 80);
+    setSizeGripEnabled(false);
     ApplyTexts();
+}
+
+void TDownloadLanguageForm::EnsureBuilt()
+{
+    if (m_label1)
+        return;
+    HttpClient1 = std::make_shared<net::THttpClient>();
+    connectClientEvents();
+    createControls();
+    if (m_captions)
+        applyCaptions();
+}
+
+void TDownloadLanguageForm::setVisible(bool visible)
+{
+    if (visible)
+        EnsureBuilt();
+    QDialog::setVisible(visible);
 }
 
 TDownloadLanguageForm::~TDownloadLanguageForm()
@@ -56,6 +77,8 @@ TDownloadLanguageForm::~TDownloadLanguageForm()
     // Should the dialog go while a transfer waits (deleted from inside the
     // pump), the transfer still holds the client: it must end at once and
     // must not call back into this object.
+    if (!HttpClient1)
+        return;
     HttpClient1->OnConnect = nullptr;
     HttpClient1->OnConnectionFailed = nullptr;
     HttpClient1->OnInvalidHost = nullptr;
@@ -98,12 +121,6 @@ void TDownloadLanguageForm::setStatus(const std::string& text)
 
 void TDownloadLanguageForm::createControls()
 {
-    setObjectName(QStringLiteral("DownloadLanguageForm"));
-    setWindowTitle(QStringLiteral("Language downloading"));
-    ui::UseDesignedFont(this);
-    setFixedSize(376, 80);
-    setSizeGripEnabled(false);
-
     m_label1 = new QLabel(
         QStringLiteral("You selected language that is not instaled. Do you want to install it???"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -150,10 +167,18 @@ void TDownloadLanguageForm::ApplyTexts()
     const std::string caption = lang.Text("LDCaption");
     if (caption.empty())
         return;
-    setWindowTitle(ShowText(caption));
-    m_downloadButton->setText(ShowText(lang.Text("LDDownloadButton")));
-    m_cancelButton->setText(ShowText(lang.Text("LDCancelButton")));
-    m_label1->setText(ShowText(lang.Text("LDFirstText")));
+    m_captions = Captions{ShowText(caption), ShowText(lang.Text("LDDownloadButton")),
+                          ShowText(lang.Text("LDCancelButton")), ShowText(lang.Text("LDFirstText"))};
+    setWindowTitle(m_captions->title);
+    if (m_label1)
+        applyCaptions();
+}
+
+void TDownloadLanguageForm::applyCaptions()
+{
+    m_downloadButton->setText(m_captions->download);
+    m_cancelButton->setText(m_captions->cancel);
+    m_label1->setText(m_captions->firstText);
 }
 
 void TDownloadLanguageForm::showEvent(QShowEvent* event)
@@ -165,6 +190,7 @@ void TDownloadLanguageForm::showEvent(QShowEvent* event)
 
 void TDownloadLanguageForm::FormShow()
 {
+    EnsureBuilt();
     ApplyTexts();
     m_gauge1->hide();
     m_downloadButton->setEnabled(true);
@@ -175,6 +201,7 @@ void TDownloadLanguageForm::DownloadButtonClick()
 {
     if (m_transferRunning)
         return;
+    EnsureBuilt();
     m_downloadButton->setEnabled(false);
 
     const std::shared_ptr<net::THttpClient> client = HttpClient1;

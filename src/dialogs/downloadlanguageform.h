@@ -7,7 +7,8 @@
 //
 // The language download dialog: fetches the selected language's file from
 // the vendor's script (A=LANGC) and stores it in the language folder. GUI
-// thread only; created once at start-up.
+// thread only; created once at start-up, its controls built when it is first
+// shown (or by EnsureBuilt).
 
 #include "app/appcontext.h"
 #include "net/httpclient.h"
@@ -15,6 +16,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,8 +42,13 @@ public:
     TDownloadLanguageForm(AppContext& app, TPreferForm& preferForm, QWidget* parent = nullptr);
     ~TDownloadLanguageForm() override;
 
+    // Builds the controls (once); showing the dialog and the handlers that
+    // need them do it first.
+    void EnsureBuilt();
+
     // Replaces the captions with the current language's texts; changes nothing
-    // when the language has no "LDCaption".
+    // when the language has no "LDCaption". Controls not yet built take them
+    // when built.
     void ApplyTexts();
 
     // Event handlers, public so that tests can run them.
@@ -56,11 +63,13 @@ public:
     // The dialog's HTTP client: time-out 5000 ms, body in memory, the
     // transfer pumping the GUI thread's events while it waits. Shared so that
     // a running transfer keeps its client even should the dialog be destroyed
-    // from inside the pump.
+    // from inside the pump. Made with the controls (null until then).
     std::shared_ptr<net::THttpClient> HttpClient1;
 
     // True while DownloadButtonClick waits for the transfer.
     bool TransferRunning() const { return m_transferRunning; }
+
+    void setVisible(bool visible) override;
 
 public slots:
     // Escape and the close box: a running transfer is aborted first.
@@ -70,7 +79,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The captions of the last language that had them.
+    struct Captions {
+        QString title, download, cancel, firstText;
+    };
+
     void createControls();
+    void applyCaptions();
     void connectClientEvents();
     void setStatus(const std::string& text);
     // Ends a running transfer at its next wait; repeated by the pump until the
@@ -87,6 +102,7 @@ private:
     QToolButton* m_speedButton1 = nullptr;
     QPushButton* m_cancelButton = nullptr;
 
+    std::optional<Captions> m_captions;
     bool m_transferRunning = false;
     std::shared_ptr<bool> m_abortWanted = std::make_shared<bool>(false);
 };

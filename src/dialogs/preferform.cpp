@@ -16,12 +16,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 #include <vector>
 
 namespace vexor {
@@ -70,27 +72,46 @@ bool isChecked(const QListWidget* list, int row)
 
 TPreferForm::TPreferForm(AppContext& app, QWidget* owner) : QDialog(owner), m_app(app)
 {
-    createControls();
-    setTabOrder();
-    if (m_app.GlobalLanguage) {
-        std::vector<std::string> names;
-        m_app.language().ListLanguages(&names);
-        SetLanguages(names);
-    }
-    ComboBox1->setCurrentIndex(ComboBox1->count() > 0 ? 0 : -1);
-    ApplyTexts();
-}
-
-TPreferForm::~TPreferForm() = default;
-
-void TPreferForm::createControls()
-{
     setObjectName(QStringLiteral("PreferForm"));
     setWindowTitle(QStringLiteral("Preferences"));
     ui::UseDesignedFont(this);
     setFixedSize(351, 281);
     setSizeGripEnabled(false);
+    if (m_app.GlobalLanguage) {
+        std::vector<std::string> names;
+        m_app.language().ListLanguages(&names);
+        SetLanguages(names);
+    }
+    SelectLanguageIndex(0);
+    ApplyTexts();
+}
 
+TPreferForm::~TPreferForm() = default;
+
+void TPreferForm::EnsureBuilt()
+{
+    if (ComboBox1)
+        return;
+    createControls();
+    setTabOrder();
+    fillLanguageList();
+    // The user's pick in the list is the object's selection.
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this](int index) { m_selected = index; });
+    if (m_captions)
+        applyCaptions();
+}
+
+void TPreferForm::setVisible(bool visible)
+{
+    if (visible)
+        EnsureBuilt();
+    else
+        m_fallback.reset();  // the choice is over: the selection is in use now
+    QDialog::setVisible(visible);
+}
+
+void TPreferForm::createControls()
+{
     auto label = [this](const char* name, const char* text, int y) {
         auto* l = new QLabel(QString::fromLatin1(text), this);
         l->setObjectName(QString::fromLatin1(name));
@@ -185,14 +206,29 @@ void TPreferForm::ApplyTexts()
     const std::string caption = lang.Text("FPCaption");
     if (caption.empty())
         return;
-    setWindowTitle(ShowText(caption));
-    m_label1->setText(ShowText(lang.Text("FPLabel1")));
-    m_label2->setText(ShowText(lang.Text("FPLabel2")));
-    m_label3->setText(ShowText(lang.Text("FPLabel3")));
-    m_button1->setText(ShowText(lang.Text("FPButton1")));
-    m_button2->setText(ShowText(lang.Text("FPButton2")));
-    m_checkBox1->setText(ShowText(lang.Text("AutoConnect")));
-    const QString pages[] = {ShowText(lang.Text("Page1")), ShowText(lang.Text("Page2"))};
+    m_captions = Captions{ShowText(caption),
+                          ShowText(lang.Text("FPLabel1")),
+                          ShowText(lang.Text("FPLabel2")),
+                          ShowText(lang.Text("FPLabel3")),
+                          ShowText(lang.Text("FPButton1")),
+                          ShowText(lang.Text("FPButton2")),
+                          ShowText(lang.Text("AutoConnect")),
+                          ShowText(lang.Text("Page1")),
+                          ShowText(lang.Text("Page2"))};
+    setWindowTitle(m_captions->title);
+    if (ComboBox1)
+        applyCaptions();
+}
+
+void TPreferForm::applyCaptions()
+{
+    m_label1->setText(m_captions->label1);
+    m_label2->setText(m_captions->label2);
+    m_label3->setText(m_captions->label3);
+    m_button1->setText(m_captions->button1);
+    m_button2->setText(m_captions->button2);
+    m_checkBox1->setText(m_captions->autoConnect);
+    const QString pages[] = {m_captions->page1, m_captions->page2};
     for (int i = 0; i < 2; ++i) {
         m_pageControl1->setTabText(i, pages[i]);
         // A caption shortened to fit keeps its whole text in reach.
@@ -200,35 +236,58 @@ void TPreferForm::ApplyTexts()
     }
 }
 
+std::string TPreferForm::languageAt(int index) const
+{
+    return index >= 0 && index < static_cast<int>(m_languages.size()) ? m_languages[index] : std::string();
+}
+
 std::string TPreferForm::SelectedLanguage() const
 {
-    return ComboBox1->currentIndex() < 0 ? std::string() : nameOf(ComboBox1->currentData(NameRole));
+    return languageAt(m_selected);
+}
+
+std::string TPreferForm::LanguageInUse() const
+{
+    return languageAt(m_fallback.value_or(m_selected));
+}
+
+void TPreferForm::SelectLanguageIndex(int index)
+{
+    m_selected = index >= 0 && index < static_cast<int>(m_languages.size()) ? index : -1;
+    if (ComboBox1)
+        ComboBox1->setCurrentIndex(m_selected);
 }
 
 void TPreferForm::SelectLanguage(const std::string& name)
 {
     int found = -1;
-    for (int i = 0; i < ComboBox1->count() && found < 0; ++i)
-        if (platform::equalsNoCase(nameOf(ComboBox1->itemData(i, NameRole)), name))
+    for (int i = 0; i < static_cast<int>(m_languages.size()) && found < 0; ++i)
+        if (platform::equalsNoCase(m_languages[i], name))
             found = i;
-    ComboBox1->setCurrentIndex(found);
+    SelectLanguageIndex(found);
 }
 
 void TPreferForm::SetLanguages(const std::vector<std::string>& names)
 {
-    std::vector<std::string> present;
-    for (int i = 0; i < ComboBox1->count(); ++i)
-        present.push_back(nameOf(ComboBox1->itemData(i, NameRole)));
-    if (present == names)
+    if (m_languages == names)
         return;
     const std::string selected = SelectedLanguage();
-    const bool hadSelection = ComboBox1->currentIndex() >= 0;
-    ComboBox1->clear();
-    for (const std::string& name : names)
-        ComboBox1->addItem(ShowText(name), QByteArray::fromStdString(name));
-    ComboBox1->setCurrentIndex(-1);
+    const bool hadSelection = m_selected >= 0;
+    m_languages = names;
+    m_selected = -1;
+    if (ComboBox1)
+        fillLanguageList();
     if (hadSelection)
         SelectLanguage(selected);
+}
+
+void TPreferForm::fillLanguageList()
+{
+    const QSignalBlocker quiet(ComboBox1);
+    ComboBox1->clear();
+    for (const std::string& name : m_languages)
+        ComboBox1->addItem(ShowText(name), QByteArray::fromStdString(name));
+    ComboBox1->setCurrentIndex(m_selected);
 }
 
 std::int32_t TPreferForm::ParsePort(const std::string& text)
@@ -255,10 +314,12 @@ void TPreferForm::showEvent(QShowEvent* event)
 
 void TPreferForm::FormShow()
 {
+    EnsureBuilt();
     const ProxySettings proxy = m_app.c.Proxy();
     m_shownProxy = proxy;
     m_edit1->setText(ShowText(proxy.ProxyName));
-    SavedLanguageIndex = ComboBox1->currentIndex();
+    SavedLanguageIndex = m_selected;
+    m_fallback = SavedLanguageIndex;
     m_edit2->setText(QString::number(proxy.ProxyPort));
     m_edit3->setText(ShowText(proxy.ProxyUser));
     m_edit4->setText(ShowText(proxy.ProxyPass));
@@ -289,11 +350,12 @@ void TPreferForm::Button1Click()
 {
     // An error ends the handler with a message, as for any event handler; the
     // dialog then stays open.
+    EnsureBuilt();
     try {
         m_app.c.AutoConnect = m_checkBox1->isChecked();
         // No selection (the stored language matched no entry): keep the
         // current language rather than ask the server for one without a name.
-        if (ComboBox1->currentIndex() >= 0)
+        if (m_selected >= 0)
             SwitchLanguage(SelectedLanguage(), SavedLanguageIndex);
         storeProxy();
         if (SetProxyParametersForOpenModules)
@@ -315,16 +377,22 @@ bool TPreferForm::SwitchLanguage(const std::string& name, int restoreIndex)
         loadLanguage(name);
         return true;
     }
-    // The download dialog reads the wanted language from ComboBox1. The
+    // The download dialog reads the wanted language from the selection. The
     // language object may be replaced while it runs (a finished sync), so it
     // is looked up afresh afterwards, and a file that is still missing is
-    // never switched to.
+    // never switched to. Until then the language in use is the one to fall
+    // back to: the program may be closed (and its settings saved) while the
+    // dialog is open.
     auto* download = m_app.downloadLanguageForm;
-    if (download && download->exec() == QDialog::Accepted && m_app.language().LanguageInstalled(name)) {
+    const std::optional<int> outerFallback = std::exchange(m_fallback, restoreIndex);
+    const bool installed =
+        download && download->exec() == QDialog::Accepted && m_app.language().LanguageInstalled(name);
+    m_fallback = outerFallback;
+    if (installed) {
         loadLanguage(name);
         return true;
     }
-    ComboBox1->setCurrentIndex(restoreIndex);
+    SelectLanguageIndex(restoreIndex);
     return false;
 }
 
@@ -380,7 +448,7 @@ void TPreferForm::reject()
     // Escape and the close box end the dialog like Cancel: a language picked
     // but not loaded must not stay selected, or it would be saved, sent to the
     // server and loaded at the next start.
-    ComboBox1->setCurrentIndex(SavedLanguageIndex);
+    SelectLanguageIndex(SavedLanguageIndex);
     QDialog::reject();
 }
 

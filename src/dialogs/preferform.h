@@ -1,11 +1,13 @@
 #pragma once
 
-// The main window relies on ComboBox1 (the language selection of the
-// whole program), ApplyTexts() and showing the dialog modally with exec().
+// The main window relies on the language list (the language selection of
+// the whole program), ApplyTexts() and showing the dialog modally with exec().
 //
 // The preferences dialog: language, proxy settings, AutoConnect and the
 // modules' "Default" / "Active" registry flags. GUI thread only. Created once
-// by the main window and owned by it.
+// by the main window and owned by it. The language list and its selection are
+// the object's own from its creation; its controls are built when it is
+// first shown (or by EnsureBuilt), since most runs never open it.
 
 #include "app/appcontext.h"
 
@@ -31,28 +33,41 @@ namespace vexor {
 class TPreferForm : public QDialog {
     Q_OBJECT
 public:
-    // FormCreate: fills ComboBox1 from the language index (ListLanguages),
-    // selects the first entry, ApplyTexts.
+    // FormCreate: fills the language list from the language index
+    // (ListLanguages), selects the first entry, ApplyTexts.
     TPreferForm(AppContext& app, QWidget* owner);
     ~TPreferForm() override;
 
+    // Builds the controls (once); every handler below does it first.
+    void EnsureBuilt();
+
     // Replaces the captions with the current language's texts; changes nothing
     // when the language has no "FPCaption". Label4, Label5 and SpeedButton1
-    // keep their design texts.
+    // keep their design texts. Controls not yet built take them when built.
     void ApplyTexts();
 
-    // The language list: its selected entry is the current language name.
+    // The language list as shown; null until the controls are built. Its
+    // selection and the object's are one.
     QComboBox* ComboBox1 = nullptr;
 
     // Text of the selected entry, empty when none is selected.
     std::string SelectedLanguage() const;
+    // The selected entry's index, -1 for none; an index outside the list
+    // selects none.
+    int SelectedLanguageIndex() const { return m_selected; }
+    void SelectLanguageIndex(int index);
+    // The language in use, which the settings file and the server are told:
+    // the selection, except while a choice is still open (this dialog or the
+    // language download dialog is showing), when it is the entry that the
+    // choice falls back to should it not complete.
+    std::string LanguageInUse() const;
     // Selects the entry whose name equals `name` (bytes, ASCII letters without
     // regard to case); none when missing.
     void SelectLanguage(const std::string& name);
-    // Fills ComboBox1 with `names` (the index's language names, in order)
+    // Fills the language list with `names` (the index's language names, in order)
     // unless it holds them already; a selection is kept by name.
     void SetLanguages(const std::vector<std::string>& names);
-    // Makes `name`, the entry selected in ComboBox1, the current language: at
+    // Makes `name`, the selected entry, the current language: at
     // once when it is installed, else after the language download dialog (it
     // fetches the selected entry) ended with OK and the file is there now.
     // A switch applies this dialog's and the main window's texts; without one
@@ -78,8 +93,10 @@ public:
     void Button2Click();       // Cancel
     void SpeedButton1Click();  // FAQ page in the user's browser
 
-    // The index selected in ComboBox1 when the dialog was last shown.
+    // The index selected when the dialog was last shown.
     int SavedLanguageIndex = -1;
+
+    void setVisible(bool visible) override;
 
 public slots:
     // Cancel, Escape and the close box: the selection of the last show comes back.
@@ -89,7 +106,15 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The captions of the last language that had them.
+    struct Captions {
+        QString title, label1, label2, label3, button1, button2, autoConnect, page1, page2;
+    };
+
     void createControls();
+    void fillLanguageList();
+    void applyCaptions();
+    std::string languageAt(int index) const;
     void setTabOrder();
     void fillModuleLists();
     void loadLanguage(const std::string& name);
@@ -99,6 +124,11 @@ private:
     std::optional<std::string> writeModuleFlags();
 
     AppContext& m_app;
+    std::vector<std::string> m_languages;  // the index's language names, in order
+    int m_selected = -1;
+    // While a choice is open: the entry it falls back to.
+    std::optional<int> m_fallback;
+    std::optional<Captions> m_captions;
     // The proxy values as the edits were filled with them.
     ProxySettings m_shownProxy;
 

@@ -1,8 +1,9 @@
 #include "modules/moduleregistry.h"
 
 #include "platform/asciitext.h"
+#include "platform/fileops.h"
 
-#include <fstream>
+#include <algorithm>
 #include <unordered_map>
 
 namespace vexor::modules {
@@ -59,8 +60,10 @@ void DropInactive(const platform::Registry& registry, std::vector<std::string>& 
 
 std::vector<std::string> ReadModulesMenuCaptions(const std::string& modulesListFile)
 {
-    std::ifstream in(modulesListFile, std::ios::binary);
-    if (!in)
+    // Read whole rather than through a stream: a file stream would set up the
+    // C++ locale machinery at start-up for this one small file.
+    std::string contents;
+    if (!platform::readWholeFile(modulesListFile, contents))
         return {};
     struct Line {
         bool hasValue;
@@ -68,9 +71,11 @@ std::vector<std::string> ReadModulesMenuCaptions(const std::string& modulesListF
         std::string value;
     };
     std::vector<Line> lines;
-    std::string text;
     bool header = true;
-    while (std::getline(in, text)) {
+    for (std::size_t start = 0; start < contents.size();) {
+        const std::size_t end = std::min(contents.find('\n', start), contents.size());
+        std::string text = contents.substr(start, end - start);
+        start = end + 1;
         if (!text.empty() && text.back() == '\r')
             text.pop_back();
         if (header) {

@@ -1,6 +1,7 @@
 #include "net/tlschannel.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -16,6 +17,60 @@ namespace vexor::net {
 
 namespace {
 
+// OpenSSL is loaded when the first channel is made, not at start: most runs
+// speak plain HTTP only, and the two libraries cost every process that links
+// them some 1.7 MB of resident pages (relocations, symbol tables). Every call
+// goes through this table; OpenSSL's macros are written out as the calls they
+// stand for.
+#define VEXOR_OPENSSL_FUNCTIONS(X)                                                                        \
+    X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl) X(SSL_CTX_set_verify)             \
+    X(SSL_CTX_set_options) X(SSL_CTX_set_default_verify_paths) X(SSL_new) X(SSL_free) X(SSL_ctrl)         \
+    X(SSL_set_bio) X(SSL_get0_param) X(SSL_set_hostflags) X(SSL_set1_host) X(SSL_set_connect_state)       \
+    X(SSL_get_verify_result) X(SSL_is_init_finished) X(SSL_do_handshake) X(SSL_get_error) X(SSL_peek_ex)  \
+    X(SSL_read_ex) X(SSL_write_ex) X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip_asc)                       \
+    X(X509_verify_cert_error_string) X(ERR_clear_error) X(ERR_peek_error) X(ERR_peek_last_error)          \
+    X(ERR_reason_error_string) X(BIO_ctrl) X(BIO_int_ctrl) X(BIO_set_flags) X(BIO_clear_flags)            \
+    X(BIO_sock_should_retry) X(BIO_s_socket) X(BIO_new) X(BIO_meth_new) X(BIO_meth_set_write)             \
+    X(BIO_meth_set_read) X(BIO_meth_set_puts) X(BIO_meth_set_ctrl) X(BIO_meth_set_create)                 \
+    X(BIO_meth_set_destroy) X(BIO_meth_get_read) X(BIO_meth_get_puts) X(BIO_meth_get_ctrl)                \
+    X(BIO_meth_get_create) X(BIO_meth_get_destroy)
+
+struct OpenSsl {
+#define VEXOR_DECLARE(name) decltype(&::name) name = nullptr;
+    VEXOR_OPENSSL_FUNCTIONS(VEXOR_DECLARE)
+#undef VEXOR_DECLARE
+};
+
+// The table, loaded once (libssl brings libcrypto); null when the library or
+// one of its functions is missing. Neither is ever unloaded.
+const OpenSsl* loadOpenSsl()
+{
+    static const OpenSsl* const loaded = []() -> const OpenSsl* {
+        const std::string file = "libssl.so." + std::to_string(OPENSSL_SHLIB_VERSION);
+        void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return nullptr;
+        auto* table = new OpenSsl;
+        bool complete = true;
+#define VEXOR_RESOLVE(name)                                                               \
+    table->name = reinterpret_cast<decltype(table->name)>(::dlsym(library, #name)); \
+    complete = complete && table->name != nullptr;
+        VEXOR_OPENSSL_FUNCTIONS(VEXOR_RESOLVE)
+#undef VEXOR_RESOLVE
+        if (complete)
+            return table;
+        delete table;
+        return nullptr;
+    }();
+    return loaded;
+}
+
+// The table once a channel exists (its constructor loaded it).
+const OpenSsl& ossl()
+{
+    return *loadOpenSsl();
+}
+
 std::string environmentValue(const char* name)
 {
     const char* value = std::getenv(name);
@@ -24,22 +79,23 @@ std::string environmentValue(const char* name)
 
 SSL_CTX* newClientContext()
 {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    const OpenSsl& o = ossl();
+    SSL_CTX* ctx = o.SSL_CTX_new(o.TLS_client_method());
     if (!ctx)
         return nullptr;
-    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
+    o.SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     // An HTTP/1.0 body ends when the server closes, and many servers close
     // without the closing alert: a close without it ends the stream like the
     // alert, as a close ends a plain HTTP body.
-    SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_COMPRESSION);
+    o.SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_COMPRESSION);
     // Writes behave like send(): part of a buffer may go out, and the rest
     // is offered again later, not necessarily from the same address.
-    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    o.SSL_CTX_ctrl(ctx, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
     // Whole blocks from the socket instead of a header and a body per record.
-    SSL_CTX_set_read_ahead(ctx, 1);
-    if (SSL_CTX_set_default_verify_paths(ctx) != 1) {
-        SSL_CTX_free(ctx);
+    o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+    if (o.SSL_CTX_set_default_verify_paths(ctx) != 1) {
+        o.SSL_CTX_free(ctx);
         return nullptr;
     }
     return ctx;
@@ -64,22 +120,23 @@ SSL* newClientSsl()
         SSL_CTX* fresh = newClientContext();
         if (!fresh)
             return nullptr;
-        SSL_CTX_free(cache->ctx);
+        ossl().SSL_CTX_free(cache->ctx);
         cache->ctx = fresh;
         cache->key = key;
     }
-    return SSL_new(cache->ctx);
+    return ossl().SSL_new(cache->ctx);
 }
 
 // OpenSSL's socket BIO writes with write(), which raises SIGPIPE when the
 // server has gone; this one sends with MSG_NOSIGNAL and is otherwise the same.
 int sendWithoutSignal(BIO* bio, const char* data, int size)
 {
-    const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
-    BIO_clear_retry_flags(bio);
+    const OpenSsl& o = ossl();
+    const int fd = static_cast<int>(o.BIO_ctrl(bio, BIO_C_GET_FD, 0, nullptr));
+    o.BIO_clear_flags(bio, BIO_FLAGS_RWS | BIO_FLAGS_SHOULD_RETRY);
     const ssize_t n = ::send(fd, data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
-    if (n < 0 && BIO_sock_should_retry(static_cast<int>(n)))
-        BIO_set_retry_write(bio);
+    if (n < 0 && o.BIO_sock_should_retry(static_cast<int>(n)))
+        o.BIO_set_flags(bio, BIO_FLAGS_WRITE | BIO_FLAGS_SHOULD_RETRY);
     return static_cast<int>(n);
 }
 
@@ -87,15 +144,16 @@ int sendWithoutSignal(BIO* bio, const char* data, int size)
 BIO_METHOD* socketMethod()
 {
     static BIO_METHOD* const method = [] {
-        const BIO_METHOD* plain = BIO_s_socket();
-        BIO_METHOD* m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
+        const OpenSsl& o = ossl();
+        const BIO_METHOD* plain = o.BIO_s_socket();
+        BIO_METHOD* m = o.BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
         if (m) {
-            BIO_meth_set_write(m, sendWithoutSignal);
-            BIO_meth_set_read(m, BIO_meth_get_read(plain));
-            BIO_meth_set_puts(m, BIO_meth_get_puts(plain));
-            BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(plain));
-            BIO_meth_set_create(m, BIO_meth_get_create(plain));
-            BIO_meth_set_destroy(m, BIO_meth_get_destroy(plain));
+            o.BIO_meth_set_write(m, sendWithoutSignal);
+            o.BIO_meth_set_read(m, o.BIO_meth_get_read(plain));
+            o.BIO_meth_set_puts(m, o.BIO_meth_get_puts(plain));
+            o.BIO_meth_set_ctrl(m, o.BIO_meth_get_ctrl(plain));
+            o.BIO_meth_set_create(m, o.BIO_meth_get_create(plain));
+            o.BIO_meth_set_destroy(m, o.BIO_meth_get_destroy(plain));
         }
         return m;
     }();
@@ -105,11 +163,11 @@ BIO_METHOD* socketMethod()
 bool attachSocket(SSL* ssl, int fd)
 {
     BIO_METHOD* method = socketMethod();
-    BIO* bio = method ? BIO_new(method) : nullptr;
+    BIO* bio = method ? ossl().BIO_new(method) : nullptr;
     if (!bio)
         return false;
-    BIO_set_fd(bio, fd, BIO_NOCLOSE);
-    SSL_set_bio(ssl, bio, bio);  // the SSL owns it from here
+    ossl().BIO_int_ctrl(bio, BIO_C_SET_FD, BIO_NOCLOSE, fd);
+    ossl().SSL_set_bio(ssl, bio, bio);  // the SSL owns it from here
     return true;
 }
 
@@ -131,8 +189,8 @@ bool ipLiteral(const std::string& name)
 // protocol version", ...), or what the socket said.
 std::string reasonText(int sslError, int savedErrno)
 {
-    if (const unsigned long code = ERR_peek_last_error(); code != 0) {
-        if (const char* reason = ERR_reason_error_string(code))
+    if (const unsigned long code = ossl().ERR_peek_last_error(); code != 0) {
+        if (const char* reason = ossl().ERR_reason_error_string(code))
             return reason;
         return "error " + std::to_string(ERR_GET_REASON(code));
     }
@@ -145,7 +203,10 @@ std::string reasonText(int sslError, int savedErrno)
 
 TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracketed(serverName))
 {
-    ERR_clear_error();
+    if (!loadOpenSsl())
+        throw ETlsError(ErrTlsHandshake, "TLS handshake failed: cannot load OpenSSL (" + m_name + ")");
+    const OpenSsl& o = ossl();
+    o.ERR_clear_error();
     m_ssl = newClientSsl();
     if (!m_ssl)
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: cannot set up TLS (" + m_name + ")");
@@ -153,26 +214,28 @@ TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracket
     if (ipLiteral(m_name)) {
         // No server name indication for an address; the certificate must
         // carry the address itself.
-        ok = ok && X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), m_name.c_str()) == 1;
+        ok = ok && o.X509_VERIFY_PARAM_set1_ip_asc(o.SSL_get0_param(m_ssl), m_name.c_str()) == 1;
     } else {
-        SSL_set_hostflags(m_ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        ok = ok && SSL_set_tlsext_host_name(m_ssl, m_name.c_str()) == 1
-            && SSL_set1_host(m_ssl, m_name.c_str()) == 1;
+        o.SSL_set_hostflags(m_ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        // SSL_set_tlsext_host_name
+        ok = ok
+            && o.SSL_ctrl(m_ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, m_name.data()) == 1
+            && o.SSL_set1_host(m_ssl, m_name.c_str()) == 1;
     }
     if (!ok) {
-        SSL_free(m_ssl);
-        ERR_clear_error();
+        o.SSL_free(m_ssl);
+        o.ERR_clear_error();
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: invalid host name (" + m_name + ")");
     }
-    SSL_set_connect_state(m_ssl);
+    o.SSL_set_connect_state(m_ssl);
 }
 
 TlsChannel::~TlsChannel()
 {
-    SSL_free(m_ssl);
+    ossl().SSL_free(m_ssl);
     // What a failed call left in this thread's error queue must not be read
     // as the reason of the next one.
-    ERR_clear_error();
+    ossl().ERR_clear_error();
 }
 
 void TlsChannel::Fail(int sslError, const char* what)
@@ -181,24 +244,26 @@ void TlsChannel::Fail(int sslError, const char* what)
     m_broken = true;
     std::int32_t code = ErrTlsHandshake;
     std::string text;
-    const long verify = SSL_get_verify_result(m_ssl);
-    if (verify != X509_V_OK && !SSL_is_init_finished(m_ssl)) {
+    const OpenSsl& o = ossl();
+    const long verify = o.SSL_get_verify_result(m_ssl);
+    if (verify != X509_V_OK && !o.SSL_is_init_finished(m_ssl)) {
         code = ErrTlsCertificate;
-        text = std::string("Certificate verify failed: ") + X509_verify_cert_error_string(verify);
+        text = std::string("Certificate verify failed: ") + o.X509_verify_cert_error_string(verify);
     } else {
         text = std::string(what) + ": " + reasonText(sslError, savedErrno);
     }
-    ERR_clear_error();
+    o.ERR_clear_error();
     throw ETlsError(code, text + " (" + m_name + ")");
 }
 
 bool TlsChannel::Handshake(short& wait)
 {
-    ERR_clear_error();
-    const int result = SSL_do_handshake(m_ssl);
+    const OpenSsl& o = ossl();
+    o.ERR_clear_error();
+    const int result = o.SSL_do_handshake(m_ssl);
     if (result == 1)
         return true;
-    const int error = SSL_get_error(m_ssl, result);
+    const int error = o.SSL_get_error(m_ssl, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
         wait = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
         return false;
@@ -209,7 +274,7 @@ bool TlsChannel::Handshake(short& wait)
 ssize_t TlsChannel::Outcome(int result, short& wait, const char* what)
 {
     const int savedErrno = errno;
-    const int error = SSL_get_error(m_ssl, result);
+    const int error = ossl().SSL_get_error(m_ssl, result);
     switch (error) {
     case SSL_ERROR_WANT_READ:
     case SSL_ERROR_WANT_WRITE:
@@ -219,7 +284,7 @@ ssize_t TlsChannel::Outcome(int result, short& wait, const char* what)
     case SSL_ERROR_ZERO_RETURN:
         return 0;
     case SSL_ERROR_SYSCALL:
-        if (ERR_peek_error() == 0) {
+        if (ossl().ERR_peek_error() == 0) {
             // The socket failed: the caller reports it like a plain one.
             m_broken = true;
             errno = savedErrno != 0 ? savedErrno : ECONNRESET;
@@ -233,12 +298,13 @@ ssize_t TlsChannel::Outcome(int result, short& wait, const char* what)
 
 ssize_t TlsChannel::Read(char* buffer, std::size_t size, bool peek, short& wait)
 {
+    const OpenSsl& o = ossl();
     std::size_t total = 0;
     while (total < size) {
-        ERR_clear_error();
+        o.ERR_clear_error();
         std::size_t got = 0;
-        const int result = peek ? SSL_peek_ex(m_ssl, buffer, size, &got)
-                                : SSL_read_ex(m_ssl, buffer + total, size - total, &got);
+        const int result = peek ? o.SSL_peek_ex(m_ssl, buffer, size, &got)
+                                : o.SSL_read_ex(m_ssl, buffer + total, size - total, &got);
         if (result == 1) {
             total += got;
             if (peek)
@@ -255,9 +321,9 @@ ssize_t TlsChannel::Read(char* buffer, std::size_t size, bool peek, short& wait)
 
 ssize_t TlsChannel::Write(const char* data, std::size_t size, short& wait)
 {
-    ERR_clear_error();
+    ossl().ERR_clear_error();
     std::size_t written = 0;
-    const int result = SSL_write_ex(m_ssl, data, size, &written);
+    const int result = ossl().SSL_write_ex(m_ssl, data, size, &written);
     if (result == 1)
         return static_cast<ssize_t>(written);
     return Outcome(result, wait, "TLS error");
@@ -266,11 +332,12 @@ ssize_t TlsChannel::Write(const char* data, std::size_t size, short& wait)
 void TlsChannel::Close()
 {
     // OpenSSL forbids a shutdown after a fatal error.
-    if (m_broken || !SSL_is_init_finished(m_ssl))
+    const OpenSsl& o = ossl();
+    if (m_broken || !o.SSL_is_init_finished(m_ssl))
         return;
-    ERR_clear_error();
-    SSL_shutdown(m_ssl);
-    ERR_clear_error();
+    o.ERR_clear_error();
+    o.SSL_shutdown(m_ssl);
+    o.ERR_clear_error();
 }
 
 }  // namespace vexor::net

@@ -178,6 +178,7 @@ TEST_F(MainWindowTest, NamesKeepTheirBytesAndShowTheirCharacters)
         };
         create("[Settings]\r\nAutoConnect=0\r\nLanguage=" + name + "\r\n");
         TPreferForm& prefer = *form->PreferForm;
+        prefer.EnsureBuilt();
         const QString shown = form->Button1->text();
         EXPECT_TRUE(row.shown.isEmpty() ? !shown.isEmpty() : shown == row.shown) << shown.toStdString();
         EXPECT_EQ(languageItems().value(1), shown);
@@ -248,6 +249,8 @@ TEST_F(MainWindowTest, CloseDuringAStalledDownloadEndsIt)
     EXPECT_EQ(closed.count(), 1);
     EXPECT_LT(sinceClose.elapsed(), 2500) << "the transfer ran on after the close";
     EXPECT_EQ(form->PreferForm->SelectedLanguage(), "") << "no language was installed";
+    EXPECT_EQ(program->dir.read("settings.ini").find("Language=Deutsch"), std::string::npos)
+        << "saved as current while its download had not completed";
     program->context.downloadLanguageForm = nullptr;
 }
 

@@ -59,6 +59,9 @@ protected:
         prefer->MainApplyTexts = [this] { ++mainApplyTextsCalls; };
         download = std::make_unique<TDownloadLanguageForm>(*app, *prefer);
         app->downloadLanguageForm = download.get();
+        // The tests reach into the controls before any show.
+        prefer->EnsureBuilt();
+        download->EnsureBuilt();
     }
 
     void destroyForms()
