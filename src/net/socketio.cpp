@@ -111,7 +111,7 @@ std::string TSocketTransport::ReadLn()
     TimerOn();
     TimerGuard guard{[this] { TimerOff(); }};
     std::string line;
-    char* buffer = m_ioBuffer.data();
+    char* buffer = m_ioBuffer.get();
     while (!Canceled.load()) {
         if (!m_socket.valid()) {
             LastErrorCode = ErrNotConnected;
@@ -161,7 +161,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
     BytesReceived = 0;
     TimerOn();
     TimerGuard guard{[this] { TimerOff(); }};
-    char* buffer = m_ioBuffer.data();
+    char* buffer = m_ioBuffer.get();
     while (!Canceled.load() && (maximum < 0 || BytesReceived < maximum)) {
         if (!m_socket.valid()) {
             LastErrorCode = ErrNotConnected;
@@ -225,7 +225,7 @@ void TSocketTransport::SendFile(const std::string& fileName)
     const platform::UniqueFd file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file.valid())
         throw ESockError(vexor::formatMessage("Cannot open file %s", fileName));
-    char* buffer = m_ioBuffer.data();
+    char* buffer = m_ioBuffer.get();
     while (!Canceled.load()) {
         const auto n = ::read(file.get(), buffer, BlockSize);
         if (n < 0 && errno == EINTR)

@@ -75,7 +75,7 @@ std::vector<std::string> socketLayerInfo()
 
 }  // namespace
 
-TSocketTransport::TSocketTransport() : m_ioBuffer(BlockSize)
+TSocketTransport::TSocketTransport() : m_ioBuffer(new char[BlockSize])
 {
     StatusMessage("Create", StatusLevel::Trace);
     InitializeSockets();

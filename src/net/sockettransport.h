@@ -213,7 +213,9 @@ private:
     short m_ioWait = 0;
     std::function<void()> m_pump;
     ResolveFunction m_resolver;
-    std::vector<char> m_ioBuffer;
+    // One block for every read; left uninitialised, so that a component that
+    // never transfers (the main window's idle client) keeps no resident pages.
+    std::unique_ptr<char[]> m_ioBuffer;
     platform::UniqueFd m_socket;
     bool m_destroying = false;
     sockaddr_storage m_remoteAddress{};
