@@ -2,14 +2,20 @@
 
 #include "platform/shellopen.h"
 
-#include <QDir>
+#include <QAbstractTextDocumentLayout>
 #include <QFile>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QImageReader>
+#include <QMouseEvent>
 #include <QMovie>
-#include <QScrollBar>
+#include <QPainter>
 #include <QStringDecoder>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QToolTip>
+
+#include <utility>
 
 namespace vexor {
 
@@ -63,19 +69,22 @@ bool isExternalLink(const QUrl& url)
 }  // namespace
 
 HtmlBannerView::HtmlBannerView(QWidget* parent)
-    : QTextBrowser(parent)
+    : QWidget(parent)
+    , m_document(new QTextDocument(this))
 {
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Under the page lies the palette's base colour, as under a text view.
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
     setContextMenuPolicy(Qt::NoContextMenu);
     setFocusPolicy(Qt::NoFocus);
-    setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    setOpenLinks(false);
-    setOpenExternalLinks(false);
-    setUndoRedoEnabled(false);
-    document()->setDocumentMargin(0);
-    connect(this, &QTextBrowser::anchorClicked, this, &HtmlBannerView::openLink);
+    setMouseTracking(true);  // the hand over links
+    m_document->setUndoRedoEnabled(false);
+    m_document->setDocumentMargin(0);
+    m_document->setDefaultFont(font());
+    m_document->setTextWidth(width());
+    // With its layout in place the document lays a page out as it is set, so
+    // that images load and animations start then, not at the next paint.
+    m_document->documentLayout();
 }
 
 HtmlBannerView::~HtmlBannerView()
@@ -97,19 +106,25 @@ void HtmlBannerView::showPage(const QString& path)
     m_pageFolder = info.canonicalPath();
     // The base address must be set before the text: layout asks for the
     // images at once, relative to it.
-    document()->clear();
-    document()->setBaseUrl(QUrl::fromLocalFile(m_pageFolder + QLatin1Char('/')));
+    m_document->clear();
+    m_document->setBaseUrl(QUrl::fromLocalFile(m_pageFolder + QLatin1Char('/')));
     setHtml(decodeHtml(data));
-    verticalScrollBar()->setValue(0);
-    horizontalScrollBar()->setValue(0);
+}
+
+void HtmlBannerView::setHtml(const QString& html)
+{
+    m_pressedAnchor.clear();
+    m_document->setHtml(html);
+    unsetCursor();
+    update();
 }
 
 void HtmlBannerView::showPlaceholder()
 {
     m_placeholder = true;
     m_pageFolder.clear();
-    document()->clear();
-    document()->setBaseUrl(QUrl());
+    m_document->clear();
+    m_document->setBaseUrl(QUrl());
     setHtml(QString::fromLatin1(PlaceholderHtml));
 }
 
@@ -142,7 +157,7 @@ QVariant HtmlBannerView::loadResource(int type, const QUrl& name)
     // on an invalid one QTextDocument reads the local file itself, whatever
     // folder it lies in. "data:" addresses are the exception, the document
     // decodes them without touching any file.
-    const QUrl url = document()->baseUrl().resolved(name);
+    const QUrl url = m_document->baseUrl().resolved(name);
     if (url.scheme().compare(QStringLiteral("data"), Qt::CaseInsensitive) == 0)
         return {};
     const QString path = localFileInPageFolder(url);
@@ -177,8 +192,8 @@ QVariant HtmlBannerView::loadImage(const QString& path, const QUrl& name)
             connect(movie, &QMovie::frameChanged, this, [this, movie, name](int) {
                 // The document looks its images up on every paint, so a new
                 // resource and a repaint show the next frame.
-                document()->addResource(QTextDocument::ImageResource, name, movie->currentPixmap());
-                viewport()->update();
+                m_document->addResource(QTextDocument::ImageResource, name, movie->currentPixmap());
+                update();
             });
             movie->start();  // reads the first frame at once
             return movie->currentPixmap();
@@ -200,11 +215,85 @@ void HtmlBannerView::stopAnimations()
     m_movies.clear();
 }
 
-void HtmlBannerView::openLink(const QUrl& url)
+bool HtmlBannerView::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::FontChange:
+        m_document->setDefaultFont(font());
+        break;
+    case QEvent::ToolTip: {
+        // The title of what lies under the pointer, as a text view shows it.
+        auto* help = static_cast<QHelpEvent*>(event);
+        const int position = m_document->documentLayout()->hitTest(help->pos(), Qt::FuzzyHit);
+        QString tip;
+        if (position >= 0) {
+            QTextCursor cursor(m_document);
+            cursor.setPosition(position);
+            tip = cursor.charFormat().toolTip();
+        }
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, this);
+        return true;
+    }
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+void HtmlBannerView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    QAbstractTextDocumentLayout::PaintContext context;
+    context.palette = palette();
+    // The page's background (body colour or image) fills the clip, so the
+    // whole pane below a short page too.
+    context.clip = event->rect();
+    painter.setClipRect(event->rect());
+    m_document->documentLayout()->draw(&painter, context);
+}
+
+void HtmlBannerView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_document->setTextWidth(width());
+}
+
+QString HtmlBannerView::anchorAt(const QPoint& pos) const
+{
+    return m_document->documentLayout()->anchorAt(pos);
+}
+
+void HtmlBannerView::mousePressEvent(QMouseEvent* event)
+{
+    m_pressedAnchor = event->button() == Qt::LeftButton ? anchorAt(event->position().toPoint()) : QString();
+}
+
+void HtmlBannerView::mouseReleaseEvent(QMouseEvent* event)
+{
+    // A click is a press and a release on the same link.
+    const QString pressed = std::exchange(m_pressedAnchor, QString());
+    if (event->button() == Qt::LeftButton && !pressed.isEmpty()
+        && anchorAt(event->position().toPoint()) == pressed)
+        openLink(pressed);
+}
+
+void HtmlBannerView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (anchorAt(event->position().toPoint()).isEmpty())
+        unsetCursor();
+    else
+        setCursor(Qt::PointingHandCursor);
+}
+
+void HtmlBannerView::openLink(const QString& href)
 {
     // The links of a banner lead to the advertiser's pages: they open in the
     // user's browser. Local links would only replace the banner, so they are
     // left alone, and so is any scheme a browser could not show.
+    const QUrl url(href);
     if (isExternalLink(url))
         platform::openUrl(url.toString(QUrl::FullyEncoded).toStdString());
 }

@@ -3,23 +3,29 @@
 #include "app/bannerview.h"
 
 #include <QHash>
-#include <QTextBrowser>
 #include <QUrl>
+#include <QWidget>
 
 class QMovie;
+class QTextDocument;
 
-// The light banner view: a frameless QTextBrowser without scroll bars.
+// The light banner view: a widget that paints one HTML page at its own size,
+// without frame, scroll bars or text cursor.
 //  - The page and everything it refers to (images, style sheets) are read
 //    only from local files inside the page's own folder; any other address
 //    (http:, a path outside the folder, a link through "..") loads nothing.
 //  - Animated images (GIF) play: one QMovie per image, each frame handed to
 //    the document as the image's resource.
 //  - A click on a link opens it in the user's browser (platform::openUrl) for
-//    http, https, ftp and mailto addresses; other links do nothing.
+//    http, https, ftp and mailto addresses; other links do nothing. The
+//    pointer turns into a hand over a link, and a title shows as a tool tip.
 //  - A missing, unreadable or oversized page shows a plain page of its own.
+// It paints the document itself rather than through a text browser: a banner
+// needs neither scrolling nor editing, and the browser's scroll area, text
+// control and scroll bars cost a resident client memory for nothing.
 namespace vexor {
 
-class HtmlBannerView : public QTextBrowser, public BannerView {
+class HtmlBannerView : public QWidget, public BannerView {
     Q_OBJECT
 public:
     // Pages and images above these sizes are not loaded (bytes).
@@ -33,13 +39,24 @@ public:
     void showPage(const QString& path) override;
     QString currentPage() const override { return m_pagePath; }
 
+    // The page as laid out; its resources are those the view resolved.
+    QTextDocument* document() const { return m_document; }
     // True while the plain page for a page that could not be read is shown.
     bool showsPlaceholder() const { return m_placeholder; }
     // Animated images of the current page that are playing.
     int runningAnimations() const;
 
+    // The document asks its parent for every image and style sheet it refers
+    // to, through the meta-object, and keeps what it gets.
+    Q_INVOKABLE QVariant loadResource(int type, const QUrl& name);
+
 protected:
-    QVariant loadResource(int type, const QUrl& name) override;
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
     // The canonical local path of `url` when it names an existing file inside
@@ -48,11 +65,15 @@ private:
     QVariant loadImage(const QString& path, const QUrl& name);
     static QVariant noImage();
     void stopAnimations();
+    void setHtml(const QString& html);
     void showPlaceholder();
-    void openLink(const QUrl& url);
+    QString anchorAt(const QPoint& pos) const;
+    void openLink(const QString& href);
 
+    QTextDocument* m_document;  // a child object: Qt owns it
     QString m_pagePath;
     QString m_pageFolder;  // canonical, no trailing "/"
+    QString m_pressedAnchor;
     bool m_placeholder = false;
     QHash<QUrl, QMovie*> m_movies;
 };
