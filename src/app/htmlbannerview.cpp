@@ -84,7 +84,8 @@ HtmlBannerView::HtmlBannerView(QWidget* parent)
     m_document->setTextWidth(width());
     // With its layout in place the document lays a page out as it is set, so
     // that images load and animations start then, not at the next paint.
-    m_document->documentLayout();
+    // Fonts are measured for this widget's screen.
+    m_document->documentLayout()->setPaintDevice(this);
 }
 
 HtmlBannerView::~HtmlBannerView()
