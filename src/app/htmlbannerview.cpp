@@ -252,7 +252,6 @@ void HtmlBannerView::paintEvent(QPaintEvent* event)
     // The page's background (body colour or image) fills the clip, so the
     // whole pane below a short page too.
     context.clip = event->rect();
-    painter.setClipRect(event->rect());
     m_document->documentLayout()->draw(&painter, context);
 }
 
