@@ -1,7 +1,7 @@
 // Figures for the language texts and the settings file. Every benchmark works
 // in its own temporary program folder.
-#include "app/language.h"
-#include "app/settings.h"
+#include "app/core/language.h"
+#include "app/core/settings.h"
 #include "tempdir.h"
 
 #include <benchmark/benchmark.h>

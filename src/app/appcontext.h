@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/constants.h"
-#include "app/language.h"
+#include "app/core/constants.h"
+#include "app/core/language.h"
 #include "platform/registry.h"
 
 #include <memory>

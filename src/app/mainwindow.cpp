@@ -2,7 +2,7 @@
 
 #include "app/aboutbox.h"
 #include "app/bannerview.h"
-#include "app/settings.h"
+#include "app/core/settings.h"
 #include "app/uitext.h"
 #include "app/windowmessage.h"
 #include "dialogs/downloadlanguageform.h"

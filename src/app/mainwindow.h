@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/appcontext.h"
-#include "app/rotation.h"
+#include "app/core/rotation.h"
 #include "net/httpclient.h"
 #include "sync/synchost.h"
 

@@ -2,7 +2,7 @@
 
 #include "app/uitext.h"
 #include "dialogs/downloadlanguageform.h"
-#include "modules/moduleregistry.h"
+#include "modules/core/moduleregistry.h"
 #include "platform/asciitext.h"
 #include "platform/exception.h"
 #include "platform/shellopen.h"

@@ -1,7 +1,7 @@
 #include "modules/modulegrid.h"
 
 #include "app/uitext.h"
-#include "modules/moduleregistry.h"
+#include "modules/core/moduleregistry.h"
 #include "modules/myspeedbutton.h"
 #include "platform/asciitext.h"
 #include "platform/diagnostic.h"

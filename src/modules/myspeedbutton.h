@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/appcontext.h"
-#include "modules/pluginlibrary.h"
+#include "modules/core/pluginlibrary.h"
 #include "platform/library.h"
 #include "vexor/module.h"
 

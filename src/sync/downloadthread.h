@@ -28,7 +28,7 @@
 //                            + (shared.BannerCounts[i] - CountsAtPrepare()[i])
 // HandBackTo() does exactly that (and takes the identifiers and interval).
 
-#include "app/constants.h"
+#include "app/core/constants.h"
 #include "net/httpclient.h"
 #include "sync/synchost.h"
 

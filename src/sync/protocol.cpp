@@ -1,6 +1,6 @@
 #include "sync/protocol.h"
 
-#include "app/settings.h"
+#include "app/core/settings.h"
 #include "net/urlencoder.h"
 #include "platform/asciitext.h"
 #include "platform/fileops.h"

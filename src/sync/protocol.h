@@ -4,7 +4,7 @@
 // builds, and the parsers for the script's short answers. Pure functions, safe
 // on any thread; nothing here touches the process locale.
 
-#include "app/constants.h"
+#include "app/core/constants.h"
 
 #include <array>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // thread (at the start of every cycle) and the language download dialog
 // (before every download).
 
-#include "app/constants.h"
+#include "app/core/constants.h"
 #include "net/httpclient.h"
 
 namespace vexor::sync {

@@ -1,6 +1,6 @@
 // libFuzzer target: the in-memory INI reader on arbitrary bytes, with lookups
 // of keys and sections taken from the input itself.
-#include "app/memini.h"
+#include "app/core/memini.h"
 
 #include <cstdint>
 #include <string>

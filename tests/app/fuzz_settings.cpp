@@ -1,7 +1,7 @@
 // libFuzzer target: the settings values. The input goes through the integer
 // conversion, then is written as a whole settings.ini into a private
 // temporary folder and read with ReadSettings.
-#include "app/settings.h"
+#include "app/core/settings.h"
 #include "tempdir.h"
 
 #include <cstdint>

@@ -6,8 +6,8 @@
 // zero-time timer.
 
 #include "app/appcontext.h"
-#include "app/constants.h"
-#include "app/language.h"
+#include "app/core/constants.h"
+#include "app/core/language.h"
 #include "platform/registry.h"
 #include "loopbackserver.h"
 #include "scopedenv.h"

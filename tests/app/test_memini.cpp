@@ -1,4 +1,4 @@
-#include "app/memini.h"
+#include "app/core/memini.h"
 
 #include "platform/exception.h"
 #include "tempdir.h"

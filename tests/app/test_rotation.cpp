@@ -1,4 +1,4 @@
-#include "app/rotation.h"
+#include "app/core/rotation.h"
 
 #include <gtest/gtest.h>
 

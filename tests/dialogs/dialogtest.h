@@ -6,8 +6,8 @@
 // both dialogs created the way the main window creates them.
 
 #include "app/appcontext.h"
-#include "app/constants.h"
-#include "app/language.h"
+#include "app/core/constants.h"
+#include "app/core/language.h"
 #include "dialogs/downloadlanguageform.h"
 #include "dialogs/preferform.h"
 #include "platform/registry.h"

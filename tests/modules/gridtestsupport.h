@@ -8,8 +8,8 @@
 #include "modules/myspeedbutton.h"
 
 #include "app/appcontext.h"
-#include "app/constants.h"
-#include "app/language.h"
+#include "app/core/constants.h"
+#include "app/core/language.h"
 #include "app/windowmessage.h"
 #include "modulestestsupport.h"
 

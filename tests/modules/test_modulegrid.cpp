@@ -1,6 +1,6 @@
 #include "gridtestsupport.h"
 
-#include "modules/moduleregistry.h"
+#include "modules/core/moduleregistry.h"
 
 #include <QAction>
 #include <QApplication>

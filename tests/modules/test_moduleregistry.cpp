@@ -1,4 +1,4 @@
-#include "modules/moduleregistry.h"
+#include "modules/core/moduleregistry.h"
 
 #include "modulestestsupport.h"
 

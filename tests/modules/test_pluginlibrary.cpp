@@ -1,4 +1,4 @@
-#include "modules/pluginlibrary.h"
+#include "modules/core/pluginlibrary.h"
 
 #include "modulestestsupport.h"
 

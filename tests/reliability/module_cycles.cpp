@@ -12,8 +12,8 @@
 // opened a window and every release unloaded the library, and neither the
 // descriptors nor the threads grew.
 #include "app/appcontext.h"
-#include "app/constants.h"
-#include "app/language.h"
+#include "app/core/constants.h"
+#include "app/core/language.h"
 #include "modules/modulegrid.h"
 #include "modules/myspeedbutton.h"
 #include "platform/registry.h"

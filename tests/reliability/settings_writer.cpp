@@ -14,8 +14,8 @@
 //                                  exit 1 then
 //   settings_writer self-test      loop, check and once on a temporary
 //                                  folder (run by ctest)
-#include "app/constants.h"
-#include "app/settings.h"
+#include "app/core/constants.h"
+#include "app/core/settings.h"
 #include "platform/exception.h"
 #include "platform/fileops.h"
 #include "tempdir.h"

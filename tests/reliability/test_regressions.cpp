@@ -3,8 +3,8 @@
 // replacement could leave no list at all; a server that never ends a body
 // filled the disk; a runtime folder that cannot hold the lock crashed the
 // client.
-#include "app/constants.h"
-#include "app/settings.h"
+#include "app/core/constants.h"
+#include "app/core/settings.h"
 #include "fakemainthread.h"
 #include "platform/fileops.h"
 #include "sync/cachefiles.h"

@@ -3,7 +3,7 @@
 // The main window's side of the download thread without a GUI: the test
 // thread plays the main thread and runs the worker's steps in serveUntil().
 
-#include "app/constants.h"
+#include "app/core/constants.h"
 #include "sync/downloadthread.h"
 #include "sync/synchost.h"
 

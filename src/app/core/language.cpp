@@ -1,4 +1,4 @@
-#include "app/language.h"
+#include "app/core/language.h"
 
 #include "platform/exception.h"
 #include "platform/fileops.h"

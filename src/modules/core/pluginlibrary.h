@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/constants.h"
+#include "app/core/constants.h"
 #include "platform/library.h"
 #include "vexor/module.h"
 

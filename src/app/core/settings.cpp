@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "app/core/settings.h"
 
 #include "platform/exception.h"
 #include "platform/fileops.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/memini.h"
+#include "app/core/memini.h"
 
 #include <functional>
 #include <string>

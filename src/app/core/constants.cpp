@@ -1,4 +1,4 @@
-#include "app/constants.h"
+#include "app/core/constants.h"
 
 #include "vexor/buildconfig.h"
 
