@@ -211,6 +211,34 @@ TEST_F(GridTest, AFailedLoadLeavesTheButtonPressedAndTheNextClickTriesAgain)
     EXPECT_EQ(button(1)->LibraryHandle, nullptr);
 }
 
+TEST_F(GridTest, AnEmptyOrRelativeModulePathIsTakenBelowTheProgramFolderNeverTheCurrentOne)
+{
+    const std::string started = m_program.dir() + "startedhere/";
+    const struct {
+        const char* name;
+        const char* modulePath;
+        std::string libraryDir;
+        bool loads;
+    } rows[] = {
+        {"Relative", "modules/Relative/", m_program.moduleDir("Relative"), true},
+        {"Bare", "", m_program.dir(), true},
+        {"Stray", "", started, false},  // only in the folder the client was started from
+    };
+    for (const auto& row : rows) {
+        std::filesystem::create_directories(row.libraryDir);
+        std::filesystem::copy_file(fixtureDir() + "/Recorder.mdl", row.libraryDir + row.name + ".mdl");
+        m_program.register_(row.name, row.modulePath);
+    }
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(started);
+    setUp();
+    for (int i = 0; i < 3; ++i) {
+        click(button(i));
+        EXPECT_EQ(button(i)->LibraryHandle != nullptr, rows[i].loads) << rows[i].name;
+    }
+    std::filesystem::current_path(previous);
+}
+
 TEST_F(GridTest, MissingExportsAreSkippedAndTheOthersStillRun)
 {
     m_program.install("NoDajOkno", "NoDajOkno");
