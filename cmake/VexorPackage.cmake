@@ -72,9 +72,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vexor.example/")
 # Libraries from the binaries (dpkg-shlibdeps), OpenSSL (opened at the first
-# https request, so the binaries do not name it), and xdg-open for web pages.
+# https request, so the binaries do not name it) with the trust store it
+# checks servers against (libssl3 pulls in no certificates), and xdg-open for
+# web pages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, ca-certificates, xdg-utils")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${package_build}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

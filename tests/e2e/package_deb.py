@@ -45,8 +45,8 @@ def check_package(args, root):
     deb = os.path.join(args.build, "vexor_1.3-1_amd64.deb")
     check(glob.glob(os.path.join(args.build, "*.deb")) == [deb], "the package is vexor_1.3-1_amd64.deb")
     depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout
-    check(all(name in depends for name in ("libqt6widgets6", "libc6", "xdg-utils")),
-          "Depends names the libraries of the binaries and xdg-utils", depends)
+    check(all(name in depends for name in ("libqt6widgets6", "libc6", "xdg-utils", "ca-certificates")),
+          "Depends names the libraries of the binaries, xdg-utils and the trust store", depends)
     conffiles = run(["dpkg-deb", "-I", deb, "conffiles"]).stdout
     check(conffiles.split() == ["/etc/xdg/autostart/vexor.desktop"], "the autostart entry is a conffile", conffiles)
 
