@@ -2,10 +2,8 @@
 """The Debian package, built with scripts/package, unpacked with dpkg-deb -x
 into a temporary root (never installed) and started there under Xvfb with a
 temporary home: control fields, files, entries and metadata; the first start
-makes the user's program folder (data only: the packaged client runs),
-registers the sample modules at their packaged place and syncs; after a
-simulated upgrade from 1.3-1, whose launcher copied the program, the next
-start moves the module entries to the packaged modules, removes the copies,
+makes the user's program folder (data only), registers the sample modules and
+syncs; after a simulated upgrade from 1.3-1 the next start removes its copies,
 updates the shipped language files and keeps what the client wrote.
 
     package_deb.py --source DIR --build DIR --server FILE
@@ -22,12 +20,11 @@ import shutil
 import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
+from pathlib import Path
 
 from client_e2e import describe, log_requests, read_lineup, start_xvfb
 from harness import check, read_text, run_in_temp_folder, start_server, wait_for
 from install_tree import Client, ProgramFiles, ProgramFolders, desktop_entry, png_size, settings, tree
-
-DataFiles = {"Languages/lang.ini", "Languages/english.lng"}
 
 Icons = {f"usr/share/icons/hicolor/{size}x{size}/apps/vexor.png": size for size in (48, 64, 128)}
 PackageFiles = {os.path.join("usr/lib/vexor", f) for f in ProgramFiles} | set(Icons) | {
@@ -88,11 +85,9 @@ def first_start(client, root, server_log, lineup):
     client.start(os.path.join(root, "usr/bin/vexor"))
     exe = os.readlink(f"/proc/{client.process.pid}/exe")
     check(exe == os.path.join(root, "usr/lib/vexor/vexor"), "the launcher runs the packaged client", exe)
-    with open(f"/proc/{client.process.pid}/environ", "rb") as f:
-        check(f"VEXOR_PROGRAM_FOLDER={program}/".encode() in f.read().split(b"\0"), "with the user's folder")
     wait_for("the first sync cycle", lambda: client.locked() and describe(log_requests(server_log)).split() == expected)
     files = {f"advs/{slot}.htm" for slot, b in enumerate(lineup) if b != "000000"} | {f"advs/{b}.gif" for b in banners}
-    wait_for("the banners in the user's folder", lambda: DataFiles | files <= tree(program)[0])
+    wait_for("the banners in the user's folder", lambda: {"Languages/lang.ini"} | files <= tree(program)[0])
     check(os.stat(program).st_mode & 0o777 == 0o700, "the user's folder is private")
     check(not {f for f in tree(program)[0] if f == "vexor" or f.endswith(".mdl")}, "no code in the user's folder")
     notes = registry(client, root, "query", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--raw")
@@ -106,24 +101,17 @@ def first_start(client, root, server_log, lineup):
     return program
 
 
-def as_left_by_1_3_1(client, root, program):
-    """The copies and entries that the launcher of 1.3-1 left."""
+def upgraded_start(client, root, program):
     shipped = os.path.join(root, "usr/lib/vexor")
+    # As 1.3-1 left it: copies of the program and of Notes, listed in its manifest, Notes registered there.
     copies = ["vexor", "modules/Notes/Notes.mdl", "modules/Notes/icon.bmp"]
     with open(os.path.join(program, ".shipped.sha256"), "a") as manifest:
         for name in copies:
             os.makedirs(os.path.dirname(os.path.join(program, name)), exist_ok=True)
             shutil.copy(os.path.join(shipped, name), os.path.join(program, name))
-            with open(os.path.join(shipped, name), "rb") as f:
-                manifest.write(f"{hashlib.sha256(f.read()).hexdigest()}  ./{name}\n")
+            manifest.write(f"{hashlib.sha256(Path(shipped, name).read_bytes()).hexdigest()}  ./{name}\n")
     registry(client, root, "add", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--data",
              program + "/modules/Notes/")
-    return copies
-
-
-def upgraded_start(client, root, program):
-    shipped = os.path.join(root, "usr/lib/vexor")
-    copies = as_left_by_1_3_1(client, root, program)
     kept = {}
     for name in ("settings.ini", "Languages/lang.ini", "modules/modl.ini", "advs/0.htm"):
         with open(os.path.join(program, name), "rb") as f:
@@ -131,12 +119,13 @@ def upgraded_start(client, root, program):
     check(not filecmp.cmp(os.path.join(program, "Languages/lang.ini"), os.path.join(shipped, "Languages/lang.ini"),
                           shallow=False), "the sync replaced the shipped language list")
     # A newer English file and language list.
-    for name in ("Languages/english.lng", "Languages/lang.ini"):
+    for name, extra in (("Languages/english.lng", b"; newer\r\n"), ("Languages/lang.ini", b"; newer\r\n")):
         with open(os.path.join(shipped, name), "ab") as f:
-            f.write(b"; newer\r\n")
+            f.write(extra)
     client.start(os.path.join(root, "usr/bin/vexor"))
-    check(filecmp.cmp(os.path.join(program, "Languages/english.lng"), os.path.join(shipped, "Languages/english.lng"),
-                      shallow=False), "the upgrade brought Languages/english.lng up to date")
+    for name in ("Languages/english.lng",):
+        check(filecmp.cmp(os.path.join(program, name), os.path.join(shipped, name), shallow=False),
+              f"the upgrade brought {name} up to date")
     notes = registry(client, root, "query", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--raw")
     check(notes == os.path.join(shipped, "modules/Notes/"), "the entry of the copied Notes moved to the package", notes)
     left = [name for name in copies + ["modules/Notes"] if os.path.exists(os.path.join(program, name))]

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <tuple>
 
 namespace vexor::testing {
 namespace {
@@ -213,28 +214,24 @@ TEST_F(GridTest, AFailedLoadLeavesTheButtonPressedAndTheNextClickTriesAgain)
 
 TEST_F(GridTest, AnEmptyOrRelativeModulePathIsTakenBelowTheProgramFolderNeverTheCurrentOne)
 {
+    // Name, ModulePath, the library's folder, whether it loads.
     const std::string started = m_program.dir() + "startedhere/";
-    const struct {
-        const char* name;
-        const char* modulePath;
-        std::string libraryDir;
-        bool loads;
-    } rows[] = {
+    const std::tuple<std::string, std::string, std::string, bool> rows[] = {
         {"Relative", "modules/Relative/", m_program.moduleDir("Relative"), true},
         {"Bare", "", m_program.dir(), true},
         {"Stray", "", started, false},  // only in the folder the client was started from
     };
-    for (const auto& row : rows) {
-        std::filesystem::create_directories(row.libraryDir);
-        std::filesystem::copy_file(fixtureDir() + "/Recorder.mdl", row.libraryDir + row.name + ".mdl");
-        m_program.register_(row.name, row.modulePath);
+    for (const auto& [name, path, folder, loads] : rows) {
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(fixtureDir() + "/Recorder.mdl", folder + name + ".mdl");
+        m_program.register_(name, path);
     }
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(started);
     setUp();
     for (int i = 0; i < 3; ++i) {
         click(button(i));
-        EXPECT_EQ(button(i)->LibraryHandle != nullptr, rows[i].loads) << rows[i].name;
+        EXPECT_EQ(button(i)->LibraryHandle != nullptr, std::get<3>(rows[i])) << std::get<0>(rows[i]);
     }
     std::filesystem::current_path(previous);
 }
