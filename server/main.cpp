@@ -1,7 +1,10 @@
 // vexor-server: the stand-in for the vendor's server. See README.md beside this file.
 #include "content.h"
+#include "importer.h"
 #include "options.h"
 #include "requestlog.h"
+#include "source.h"
+#include "store.h"
 #include "vendorscript.h"
 #include "vendorserver.h"
 
@@ -140,8 +143,47 @@ int serve(Server& server, const ServerOptions& options)
     return 0;
 }
 
+int serveScript(ScriptSource& source, RequestLog* log, const ServerOptions& options)
+{
+    VendorScript script(source, options.versionAnswer);
+    if (options.certFile.empty()) {
+        VendorServer server(script, log);
+        return serve(server, options);
+    }
+    TlsVendorServer server(script, log, options.certFile.c_str(), options.keyFile.c_str());
+    if (!server.is_valid())
+        return fail("cannot load the certificate " + options.certFile + " or its key " + options.keyFile);
+    return serve(server, options);
+}
+
+// The store holds the reports, so it logs requests only when asked to.
+std::unique_ptr<RequestLog> openLog(const ServerOptions& options, std::string& error)
+{
+    if (options.store && options.logFile.empty())
+        return nullptr;
+    return RequestLog::open(options.logFile, error);
+}
+
+int runWithStore(const ServerOptions& options)
+{
+    std::unique_ptr<Store> store;
+    try {
+        store = openStore(*options.store);
+    } catch (const StoreError& e) {
+        return fail(std::string("cannot open the store: ") + e.what());
+    }
+    std::string error;
+    const auto log = openLog(options, error);
+    if (!error.empty())
+        return fail(error);
+    StoreSource source(*store, options.rotateEvery);
+    return serveScript(source, log.get(), options);
+}
+
 int run(const ServerOptions& options)
 {
+    if (options.store)
+        return runWithStore(options);
     const ContentStore content(options.contentDir ? fs::path(*options.contentDir) : defaultContentDir());
     if (!fs::is_directory(content.root()))
         return fail("the content folder " + content.root().string() + " does not exist");
@@ -150,26 +192,64 @@ int run(const ServerOptions& options)
         return fail(load.error);
     warnAboutMissingBanners(content, load.lineups);
     std::string error;
-    const auto log = RequestLog::open(options.logFile, error);
+    const auto log = openLog(options, error);
     if (!log)
         return fail(error);
     LineupRotation rotation(std::move(load.lineups), options.rotateEvery);
-    VendorScript script(content, rotation, options.versionAnswer);
-    if (options.certFile.empty()) {
-        VendorServer server(script, *log);
-        return serve(server, options);
+    ContentSource source(content, rotation);
+    return serveScript(source, log.get(), options);
+}
+
+// A store the import created is removed again when the import fails.
+int runImport(const ImportOptions& options)
+{
+    const ContentStore content(options.contentDir);
+    if (!fs::is_directory(content.root()))
+        return fail("the content folder " + content.root().string() + " does not exist");
+    std::error_code ec;
+    const bool existed = fs::exists(options.store, ec);
+    ImportResult result;
+    try {
+        const auto store = openStore(options.store);
+        result = importContent(content, *store);
+    } catch (const std::exception& e) {
+        result.error = e.what();
     }
-    TlsVendorServer server(script, *log, options.certFile.c_str(), options.keyFile.c_str());
-    if (!server.is_valid())
-        return fail("cannot load the certificate " + options.certFile + " or its key " + options.keyFile);
-    return serve(server, options);
+    if (!result.error.empty()) {
+        if (!existed) {
+            for (const char* suffix : { "", "-wal", "-shm" })
+                fs::remove(options.store + suffix, ec);
+        }
+        return fail("import: " + result.error);
+    }
+    std::cout << "imported " << result.banners << " banners, " << result.lineups << " line-ups and "
+              << result.languageFiles << " language files into " << options.store << std::endl;
+    return 0;
+}
+
+int importMain(const std::vector<std::string>& args)
+{
+    const auto parsed = parseImportOptions(args);
+    if (parsed.help) {
+        std::cout << importUsageText();
+        return 0;
+    }
+    if (!parsed.options) {
+        std::cerr << "vexor-server: " << parsed.error << '\n';
+        return ExitUsage;
+    }
+    return runImport(*parsed.options);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // Subcommands come first; everything else starts the server.
+    if (!args.empty() && args[0] == "import")
+        return importMain({ args.begin() + 1, args.end() });
+    const auto parsed = parseOptions(args);
     if (parsed.help) {
         std::cout << usageText();
         return 0;
