@@ -1,6 +1,7 @@
 #include "net/tlschannel.h"
 
-#include <arpa/inet.h>
+#include "net/address.h"
+
 #include <dlfcn.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -85,10 +86,10 @@ SSL_CTX* newClientContext()
         return nullptr;
     o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
     o.SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    // An HTTP/1.0 body ends when the server closes, and many servers close
-    // without the closing alert: a close without it ends the stream like the
-    // alert, as a close ends a plain HTTP body.
-    o.SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_COMPRESSION);
+    // No SSL_OP_IGNORE_UNEXPECTED_EOF: a close without the closing alert may
+    // be anyone on the path cutting the stream, so it is not an end (a body
+    // of a known length is never read up to the close anyway).
+    o.SSL_CTX_set_options(ctx, SSL_OP_NO_COMPRESSION);
     // Writes behave like send(): part of a buffer may go out, and the rest
     // is offered again later, not necessarily from the same address.
     o.SSL_CTX_ctrl(ctx, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
@@ -171,20 +172,6 @@ bool attachSocket(SSL* ssl, int fd)
     return true;
 }
 
-std::string unbracketed(const std::string& name)
-{
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
-        return name.substr(1, name.size() - 2);
-    return name;
-}
-
-bool ipLiteral(const std::string& name)
-{
-    unsigned char address[16];
-    return ::inet_pton(AF_INET, name.c_str(), address) == 1
-        || ::inet_pton(AF_INET6, name.c_str(), address) == 1;
-}
-
 // The reason OpenSSL queued last ("unsupported protocol", "tlsv1 alert
 // protocol version", ...), or what the socket said.
 std::string reasonText(int sslError, int savedErrno)
@@ -211,7 +198,7 @@ TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracket
     if (!m_ssl)
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: cannot set up TLS (" + m_name + ")");
     bool ok = attachSocket(m_ssl, fd);
-    if (ipLiteral(m_name)) {
+    if (isIpLiteral(m_name)) {
         // No server name indication for an address; the certificate must
         // carry the address itself.
         ok = ok && o.X509_VERIFY_PARAM_set1_ip_asc(o.SSL_get0_param(m_ssl), m_name.c_str()) == 1;
@@ -283,7 +270,15 @@ ssize_t TlsChannel::Outcome(int result, short& wait, const char* what)
         return -1;
     case SSL_ERROR_ZERO_RETURN:
         return 0;
+    case SSL_ERROR_SSL:
+        if (ERR_GET_REASON(ossl().ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+            Truncated();
+        Fail(error, what);
     case SSL_ERROR_SYSCALL:
+        // A close without the closing alert (the socket read gave 0, errno
+        // cleared before the call stays 0): the stream was cut.
+        if (ossl().ERR_peek_error() == 0 && savedErrno == 0)
+            Truncated();
         if (ossl().ERR_peek_error() == 0) {
             // The socket failed: the caller reports it like a plain one.
             m_broken = true;
@@ -296,12 +291,20 @@ ssize_t TlsChannel::Outcome(int result, short& wait, const char* what)
     }
 }
 
+void TlsChannel::Truncated()
+{
+    m_broken = true;
+    ossl().ERR_clear_error();
+    throw ETlsError(ErrTlsTruncated, "Transfer incomplete");
+}
+
 ssize_t TlsChannel::Read(char* buffer, std::size_t size, bool peek, short& wait)
 {
     const OpenSsl& o = ossl();
     std::size_t total = 0;
     while (total < size) {
         o.ERR_clear_error();
+        errno = 0;
         std::size_t got = 0;
         const int result = peek ? o.SSL_peek_ex(m_ssl, buffer, size, &got)
                                 : o.SSL_read_ex(m_ssl, buffer + total, size - total, &got);
@@ -322,6 +325,7 @@ ssize_t TlsChannel::Read(char* buffer, std::size_t size, bool peek, short& wait)
 ssize_t TlsChannel::Write(const char* data, std::size_t size, short& wait)
 {
     ossl().ERR_clear_error();
+    errno = 0;
     std::size_t written = 0;
     const int result = ossl().SSL_write_ex(m_ssl, data, size, &written);
     if (result == 1)
