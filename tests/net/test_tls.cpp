@@ -128,6 +128,19 @@ protected:
     int m_connectionFailures = 0;
 };
 
+// The light start rests on OpenSSL being opened at the first https request
+// (the libraries link with --as-needed); first in this file, so that no other
+// case of the process has opened it.
+TEST_F(TlsTest, LibsslIsMappedOnlyFromTheFirstHttpsRequest)
+{
+    const auto libsslMapped = [] { return readFile("/proc/self/maps").find("/libssl.so") != std::string::npos; };
+    m_client.Get(Url("plain", "/small.txt"));
+    EXPECT_FALSE(libsslMapped());
+    m_client.Get(Url("good", "/small.txt"));
+    EXPECT_EQ(m_client.Body, "small file\n");
+    EXPECT_TRUE(libsslMapped());
+}
+
 TEST_F(TlsTest, TrustedCertificateByAddressAndByName)
 {
     m_client.Get(Url("good", "/small.txt"));
