@@ -1,5 +1,7 @@
 #include "net/tlschannel.h"
 
+#include "net/tlssessions.h"
+
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <openssl/err.h>
@@ -33,7 +35,9 @@ namespace {
     X(BIO_sock_should_retry) X(BIO_s_socket) X(BIO_new) X(BIO_meth_new) X(BIO_meth_set_write)             \
     X(BIO_meth_set_read) X(BIO_meth_set_puts) X(BIO_meth_set_ctrl) X(BIO_meth_set_create)                 \
     X(BIO_meth_set_destroy) X(BIO_meth_get_read) X(BIO_meth_get_puts) X(BIO_meth_get_ctrl)                \
-    X(BIO_meth_get_create) X(BIO_meth_get_destroy)
+    X(BIO_meth_get_create) X(BIO_meth_get_destroy) X(OPENSSL_init_ssl) X(SSL_CTX_sess_set_new_cb)              \
+    X(SSL_set_ex_data) X(SSL_get_ex_data) X(SSL_set_session) X(SSL_session_reused) X(SSL_SESSION_free)   \
+    X(SSL_SESSION_is_resumable) X(SSL_SESSION_get_protocol_version)
 
 struct OpenSsl {
 #define VEXOR_DECLARE(name) decltype(&::name) name = nullptr;
@@ -94,6 +98,11 @@ SSL_CTX* newClientContext()
     o.SSL_CTX_ctrl(ctx, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
     // Whole blocks from the socket instead of a header and a body per record.
     o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+    // Sessions are kept per server by the channels (tlssessions.h); OpenSSL's
+    // own store knows no host names. SSL_CTX_set_session_cache_mode:
+    o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_SESS_CACHE_MODE, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE,
+                   nullptr);
+    o.SSL_CTX_sess_set_new_cb(ctx, TlsChannel::SessionArrived);
     if (o.SSL_CTX_set_default_verify_paths(ctx) != 1) {
         o.SSL_CTX_free(ctx);
         return nullptr;
@@ -201,7 +210,8 @@ std::string reasonText(int sslError, int savedErrno)
 
 }  // namespace
 
-TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracketed(serverName))
+TlsChannel::TlsChannel(int fd, const std::string& serverName, std::int32_t port)
+    : m_name(unbracketed(serverName)), m_sessionKey(SessionKey(m_name, port))
 {
     if (!loadOpenSsl())
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: cannot load OpenSSL (" + m_name + ")");
@@ -228,6 +238,55 @@ TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracket
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: invalid host name (" + m_name + ")");
     }
     o.SSL_set_connect_state(m_ssl);
+    OfferSession();
+}
+
+void TlsChannel::OfferSession()
+{
+    const OpenSsl& o = ossl();
+    o.SSL_set_ex_data(m_ssl, 0, this);  // for SessionArrived
+    // A session OpenSSL refuses (a protocol this build no longer speaks)
+    // leaves a full handshake.
+    Sessions().offer(m_sessionKey, [&](SSL_SESSION* session) {
+        if (o.SSL_set_session(m_ssl, session) != 1)
+            o.ERR_clear_error();
+    });
+}
+
+TlsSessionCache& TlsChannel::Sessions()
+{
+    struct Held {
+        Held()
+        {
+            if (loadOpenSsl())
+                ossl().OPENSSL_init_ssl(0, nullptr);
+        }
+        TlsSessionCache cache;
+    };
+    static Held held;
+    return held.cache;
+}
+
+std::string TlsChannel::SessionKey(const std::string& serverName, std::int32_t port)
+{
+    return unbracketed(serverName) + '\0' + std::to_string(port) + '\0' + environmentValue("SSL_CERT_FILE") + '\0'
+        + environmentValue("SSL_CERT_DIR");
+}
+
+int TlsChannel::SessionArrived(SSL* ssl, SSL_SESSION* session)
+{
+    const OpenSsl& o = ossl();
+    auto* channel = static_cast<TlsChannel*>(o.SSL_get_ex_data(ssl, 0));
+    // Only a server that passed the checks; TLS 1.2 calls this at the end
+    // of the handshake, TLS 1.3 for each ticket that arrives after it.
+    if (!channel || o.SSL_get_verify_result(ssl) != X509_V_OK || !o.SSL_SESSION_is_resumable(session))
+        return 0;
+    const bool ticket = o.SSL_SESSION_get_protocol_version(session) >= TLS1_3_VERSION;
+    // A full handshake: the server no longer takes what the cache held.
+    const bool replace = !channel->m_keptSession && !o.SSL_session_reused(ssl);
+    Sessions().keep(channel->m_sessionKey, session, o.SSL_SESSION_free, ticket, replace);
+    channel->m_keptSession = true;
+    return 1;
 }
 
 TlsChannel::~TlsChannel()
@@ -261,13 +320,18 @@ bool TlsChannel::Handshake(short& wait)
     const OpenSsl& o = ossl();
     o.ERR_clear_error();
     const int result = o.SSL_do_handshake(m_ssl);
-    if (result == 1)
+    if (result == 1) {
+        countTlsHandshake(o.SSL_session_reused(m_ssl) == 1);
         return true;
+    }
     const int error = o.SSL_get_error(m_ssl, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
         wait = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
         return false;
     }
+    // Whatever the cause (another certificate, a server that forgot its
+    // keys, a cut connection), the next handshake starts afresh.
+    Sessions().drop(m_sessionKey);
     Fail(error, "TLS handshake failed");
 }
 
