@@ -86,7 +86,7 @@ private:
     std::string m_name;
     std::string m_sessionKey;
     bool m_broken = false;
-    bool m_keptSession = false;  // since the handshake
+    bool m_keptSession = false;  // a session of this connection is in the cache
 };
 
 }  // namespace vexor::net

@@ -155,6 +155,27 @@ TEST_F(TlsTest, SessionsResumeForTheirOwnHostNameUntilAHandshakeFails)
     }
 }
 
+// The download thread and the GUI thread's clients share the sessions (a
+// race here is for ThreadSanitizer to see).
+TEST_F(TlsTest, ClientsOnTwoThreadsShareTheSessions)
+{
+    const TlsHandshakeCounts before = tlsHandshakeCounts();
+    const std::string url = Url("good", "/small.txt");
+    const auto fetch = [&url] {
+        THttpClient client;
+        client.TimeOut = 5000;
+        for (int i = 0; i < 4; ++i) {
+            client.Get(url);
+            EXPECT_EQ(client.Body, "small file\n");
+        }
+    };
+    std::thread other(fetch);
+    fetch();
+    other.join();
+    EXPECT_EQ(tlsHandshakeCounts().completed - before.completed, 8u);
+    EXPECT_GE(tlsHandshakeCounts().resumed - before.resumed, 1u);
+}
+
 TEST_F(TlsTest, StalledHandshakeEndsAtCancelAndAtTheTimeOut)
 {
     std::promise<void> helloArrived;
