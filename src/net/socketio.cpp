@@ -3,6 +3,7 @@
 
 #include "net/sockettransport.h"
 
+#include "platform/fileops.h"
 #include "platform/uniquefd.h"
 
 #include <fcntl.h>
@@ -25,19 +26,6 @@ struct TimerGuard {
 };
 template <typename Off>
 TimerGuard(Off) -> TimerGuard<Off>;
-
-void writeAll(int fd, const char* data, std::size_t size, const std::string& fileName)
-{
-    while (size > 0) {
-        const auto n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw ESockError(vexor::formatMessage("Cannot write to file %s", fileName));
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
 
 }  // namespace
 
@@ -147,7 +135,7 @@ std::string TSocketTransport::ReadLn()
             got += static_cast<std::size_t>(r);
         }
         line.append(buffer, take);
-        Heard();
+        Heard(take);
         if (lf)
             return line;
     }
@@ -177,7 +165,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
             sink(buffer, static_cast<std::size_t>(n));
             BytesReceived += n;
             Fire(OnPacketRecvd);
-            Heard();
+            Heard(static_cast<std::size_t>(n));
             CallPump();
             continue;
         }
@@ -208,15 +196,24 @@ void TSocketTransport::CaptureString(std::string& text, std::int64_t maximum)
 
 void TSocketTransport::CaptureFile(const std::string& fileName, std::int64_t maximum)
 {
-    StatusMessage("CaptureFile", StatusLevel::Trace);
     BytesReceived = 0;
     platform::UniqueFd file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file.valid())
         throw ESockError(vexor::formatMessage("Cannot create file %s", fileName));
-    CaptureLoop([&](const char* data, std::size_t size) { writeAll(file.get(), data, size, fileName); },
-                maximum, "Socket send aborted");
+    CaptureToFile(file.get(), fileName, maximum);
     if (!file.close())
         throw ESockError(vexor::formatMessage("Cannot write to file %s", fileName));
+}
+
+void TSocketTransport::CaptureToFile(int fd, const std::string& fileName, std::int64_t maximum)
+{
+    StatusMessage("CaptureFile", StatusLevel::Trace);
+    CaptureLoop(
+        [&](const char* data, std::size_t size) {
+            if (!platform::writeAll(fd, data, size))
+                throw ESockError(vexor::formatMessage("Cannot write to file %s", fileName));
+        },
+        maximum, "Socket send aborted");
 }
 
 void TSocketTransport::SendFile(const std::string& fileName)
