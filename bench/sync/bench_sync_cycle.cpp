@@ -20,11 +20,16 @@
 #include "tempdir.h"
 #include "vendorserver.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,7 +54,27 @@ struct Way {
     vexor::ProxySettings proxy;
     std::vector<std::string> curlOptions;
     int tlsPort = 0;  // the server's, over TLS; 0 for plain HTTP
+    pid_t server = 0;  // whose processor time is counted, when not 0
 };
+
+// The processor time `pid` has used so far (all its threads), milliseconds;
+// 0 without a pid.
+double processorMilliseconds(pid_t pid)
+{
+    if (pid == 0)
+        return 0;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The fields after the command's closing parenthesis: state is field 3,
+    // utime and stime fields 14 and 15.
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int number = 3; number <= 15 && fields >> field; ++number)
+        if (number >= 14)
+            ticks += std::atof(field.c_str());
+    return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 // One cycle in a fresh program folder, so all ten banners are new; over TLS
 // without the session an earlier cycle left. Counts the handshakes that
@@ -143,9 +168,14 @@ void measure(const Way& way, int runs, std::size_t imageBytes)
     timeCycle(way);
     timeCurl(urls, way.curlOptions);
     std::vector<double> cycles, curls, transfers, resumed;
+    double serverForCycles = 0, serverForCurl = 0;
     for (int i = 0; i < runs; ++i) {
+        const double before = processorMilliseconds(way.server);
         cycles.push_back(timeCycle(way, &resumed));
+        const double between = processorMilliseconds(way.server);
         const CurlTimes curl = timeCurl(urls, way.curlOptions);
+        serverForCycles += between - before;
+        serverForCurl += processorMilliseconds(way.server) - between;
         curls.push_back(curl.wall);
         transfers.push_back(curl.transfers);
     }
@@ -162,6 +192,9 @@ void measure(const Way& way, int runs, std::size_t imageBytes)
     if (way.tlsPort != 0)
         std::printf("  resumed TLS handshakes per cycle: %.0f of %zu (fewest %.0f; goal: %zu)\n", median(resumed),
                     urls.size(), *std::min_element(resumed.begin(), resumed.end()), urls.size() - 1);
+    if (way.server != 0)
+        std::printf("  the server's processor time per cycle: %.2f ms (for curl's 24 URLs: %.2f ms)\n",
+                    serverForCycles / runs, serverForCurl / runs);
 }
 
 // The same over TLS: vexor-server with a certificate of the test authority,
@@ -182,8 +215,9 @@ int measureTls(int runs, std::size_t imageBytes, const TempDir& server)
         return 1;
     }
     ::setenv("SSL_CERT_FILE", (certs + "/ca.pem").c_str(), 1);
-    measure({"over TLS:", "https://" + vendor.host(), {}, {"--cacert", certs + "/ca.pem"}, vendor.port()}, runs,
-            imageBytes);
+    measure({"over TLS:", "https://" + vendor.host(), {}, {"--cacert", certs + "/ca.pem"}, vendor.port(),
+             vendor.pid()},
+            runs, imageBytes);
     ::unsetenv("SSL_CERT_FILE");
     return 0;
 }
