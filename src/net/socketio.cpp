@@ -68,7 +68,7 @@ void TSocketTransport::SendBuffer(const char* data, std::uint16_t length)
         if (length == 0)
             size = ::strnlen(data, MaxWriteLength + 1);
         if (size > MaxWriteLength)
-            throw ESockError("Write text longer than 65535 characters");
+            throw ESockError("Write text longer than " + std::to_string(MaxWriteLength) + " characters");
         SendAll(data, size, false);
     }
     CheckAborted("Socket send aborted");
@@ -80,7 +80,7 @@ void TSocketTransport::Write(const std::string& text)
     // A text goes out up to its first zero byte.
     const std::size_t length = std::min(text.find('\0'), text.size());
     if (length > MaxWriteLength)
-        throw ESockError("Write text longer than 65535 characters");
+        throw ESockError("Write text longer than " + std::to_string(MaxWriteLength) + " characters");
     if (length > 0)
         SendBuffer(text.data(), static_cast<std::uint16_t>(length));
 }
@@ -107,7 +107,7 @@ std::string TSocketTransport::ReadLn()
         }
         const std::size_t room = BlockSize - line.size();
         if (room == 0)
-            throw ESockError("Reply line longer than 65536 bytes");
+            throw ESockError("Reply line longer than " + std::to_string(BlockSize) + " bytes");
         const auto n = ReceiveSome(buffer, room, true);
         if (n == 0)
             return {};  // the peer closed; a partial line is dropped
