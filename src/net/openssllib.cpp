@@ -1,5 +1,7 @@
 #include "net/openssllib.h"
 
+#include "net/tlschannel.h"
+
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -60,6 +62,11 @@ SSL_CTX* newClientContext()
     o.SSL_CTX_ctrl(ctx, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
     // Whole blocks from the socket instead of a header and a body per record.
     o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+    // Sessions are kept per server by the channels (tlssessions.h); OpenSSL's
+    // own store knows no host names. SSL_CTX_set_session_cache_mode:
+    o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_SESS_CACHE_MODE, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE,
+                   nullptr);
+    o.SSL_CTX_sess_set_new_cb(ctx, TlsChannel::SessionArrived);
     if (o.SSL_CTX_set_default_verify_paths(ctx) != 1) {
         o.SSL_CTX_free(ctx);
         return nullptr;

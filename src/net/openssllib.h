@@ -25,7 +25,9 @@ namespace vexor::net {
     X(BIO_sock_should_retry) X(BIO_s_socket) X(BIO_new) X(BIO_meth_new) X(BIO_meth_set_write)             \
     X(BIO_meth_set_read) X(BIO_meth_set_puts) X(BIO_meth_set_ctrl) X(BIO_meth_set_create)                 \
     X(BIO_meth_set_destroy) X(BIO_meth_get_read) X(BIO_meth_get_puts) X(BIO_meth_get_ctrl)                \
-    X(BIO_meth_get_create) X(BIO_meth_get_destroy)
+    X(BIO_meth_get_create) X(BIO_meth_get_destroy) X(OPENSSL_init_ssl) X(SSL_CTX_sess_set_new_cb)         \
+    X(SSL_set_ex_data) X(SSL_get_ex_data) X(SSL_set_session) X(SSL_session_reused) X(SSL_SESSION_free)    \
+    X(SSL_SESSION_is_resumable) X(SSL_SESSION_get_protocol_version)
 
 struct OpenSsl {
 #define VEXOR_DECLARE(name) decltype(&::name) name = nullptr;

@@ -24,7 +24,7 @@ void TSocketTransport::StartTls(const std::string& serverName)
         SocketError(ENOTCONN);
     TimerOn();
     try {
-        m_tls = std::make_unique<TlsChannel>(m_socket.get(), serverName);
+        m_tls = std::make_unique<TlsChannel>(m_socket.get(), serverName, Port);
         short wait = 0;
         while (!m_tls->Handshake(wait) && WaitFor(m_socket.get(), wait)) {
         }

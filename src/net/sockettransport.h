@@ -162,8 +162,9 @@ public:
 
     // Speaks TLS over the open connection from here on: handshake with
     // `serverName` (its certificate is checked against that name), then every
-    // send and read goes through TLS until Disconnect. Timed; Cancel and Abort
-    // end it. Raises ESockError "TLS handshake failed: ... (name)" or
+    // send and read goes through TLS until Disconnect. A session kept from an
+    // earlier handshake with `serverName` at Port is resumed. Timed; Cancel
+    // and Abort end it. Raises ESockError "TLS handshake failed: ... (name)" or
     // "Certificate verify failed: ... (name)" after OnConnectionFailed, and
     // EAbortError "TLS handshake aborted" on cancel or time-out.
     void StartTls(const std::string& serverName);

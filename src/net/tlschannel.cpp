@@ -2,7 +2,10 @@
 
 #include "net/address.h"
 #include "net/openssllib.h"
+#include "net/tlssessions.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -10,6 +13,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace vexor::net {
@@ -76,7 +80,8 @@ std::string reasonText(int sslError, int savedErrno)
 
 }  // namespace
 
-TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracketed(serverName))
+TlsChannel::TlsChannel(int fd, const std::string& serverName, std::int32_t port)
+    : m_name(unbracketed(serverName)), m_sessionKey(SessionKey(m_name, port))
 {
     if (!loadOpenSsl())
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: cannot load OpenSSL (" + m_name + ")");
@@ -86,6 +91,12 @@ TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracket
     if (!m_ssl)
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: cannot set up TLS (" + m_name + ")");
     bool ok = attachSocket(m_ssl, fd);
+    // A resumed handshake ends with two small writes, the client's Finished
+    // and the request: with Nagle's algorithm the request waits for the
+    // server's delayed acknowledgement of the Finished (40 ms on Linux).
+    // Records go out whole anyway. A socket that is not TCP (tests) refuses.
+    const int noDelay = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
     if (isIpLiteral(m_name)) {
         // No server name indication for an address; the certificate must
         // carry the address itself.
@@ -103,6 +114,59 @@ TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracket
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: invalid host name (" + m_name + ")");
     }
     o.SSL_set_connect_state(m_ssl);
+    OfferSession();
+}
+
+void TlsChannel::OfferSession()
+{
+    const OpenSsl& o = ossl();
+    o.SSL_set_ex_data(m_ssl, 0, this);  // for SessionArrived
+    // A session OpenSSL refuses (a protocol this build no longer speaks)
+    // leaves a full handshake.
+    Sessions().offer(m_sessionKey, [&](SSL_SESSION* session) {
+        if (o.SSL_set_session(m_ssl, session) != 1)
+            o.ERR_clear_error();
+    });
+}
+
+TlsSessionCache& TlsChannel::Sessions()
+{
+    struct Held {
+        Held()
+        {
+            if (loadOpenSsl())
+                ossl().OPENSSL_init_ssl(0, nullptr);
+        }
+        TlsSessionCache cache;
+    };
+    static Held held;
+    return held.cache;
+}
+
+std::string TlsChannel::SessionKey(const std::string& serverName, std::int32_t port)
+{
+    std::string key = unbracketed(serverName) + '\0' + std::to_string(port);
+    for (const char* trust : {"SSL_CERT_FILE", "SSL_CERT_DIR"}) {
+        const char* value = std::getenv(trust);
+        key += '\0' + std::string(value ? value : "");
+    }
+    return key;
+}
+
+int TlsChannel::SessionArrived(SSL* ssl, SSL_SESSION* session)
+{
+    const OpenSsl& o = ossl();
+    auto* channel = static_cast<TlsChannel*>(o.SSL_get_ex_data(ssl, 0));
+    // Only a server that passed the checks; TLS 1.2 calls this at the end
+    // of the handshake, TLS 1.3 for each ticket that arrives after it.
+    if (!channel || o.SSL_get_verify_result(ssl) != X509_V_OK || !o.SSL_SESSION_is_resumable(session))
+        return 0;
+    const bool ticket = o.SSL_SESSION_get_protocol_version(session) >= TLS1_3_VERSION;
+    // A full handshake: the server no longer takes what the cache held.
+    const bool replace = !channel->m_keptSession && !o.SSL_session_reused(ssl);
+    Sessions().keep(channel->m_sessionKey, session, o.SSL_SESSION_free, ticket, replace);
+    channel->m_keptSession = true;
+    return 1;
 }
 
 TlsChannel::~TlsChannel()
@@ -136,13 +200,18 @@ bool TlsChannel::Handshake(short& wait)
     const OpenSsl& o = ossl();
     o.ERR_clear_error();
     const int result = o.SSL_do_handshake(m_ssl);
-    if (result == 1)
+    if (result == 1) {
+        countTlsHandshake(o.SSL_session_reused(m_ssl) == 1);
         return true;
+    }
     const int error = o.SSL_get_error(m_ssl, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
         wait = error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
         return false;
     }
+    // Whatever the cause (another certificate, a server that forgot its
+    // keys, a cut connection), the next handshake starts afresh.
+    Sessions().drop(m_sessionKey);
     Fail(error, "TLS handshake failed");
 }
 

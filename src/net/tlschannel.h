@@ -13,6 +13,11 @@
 // default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply) and name the host
 // the channel was made for: a DNS name, or an IP address among the
 // certificate's IP addresses. Nothing turns the check off.
+//
+// The session of each server (name, port, trust settings) is kept and
+// offered to the next channel to the same server (tlssessions.h); the checks
+// above are set up the same for a resumed handshake, and a failed handshake
+// forgets the server's sessions.
 
 #include "net/sockettransport.h"
 
@@ -22,8 +27,11 @@
 #include <string>
 
 struct ssl_st;
+struct ssl_session_st;
 
 namespace vexor::net {
+
+class TlsSessionCache;
 
 // A handshake or certificate check that failed, or a TLS protocol error
 // later on. Code is ErrTlsHandshake or ErrTlsCertificate (sockerrors.h).
@@ -35,9 +43,10 @@ public:
 
 class TlsChannel {
 public:
-    // `serverName`: host name, dotted IPv4 or IPv6 literal (brackets allowed).
+    // `serverName`: host name, dotted IPv4 or IPv6 literal (brackets allowed);
+    // `port`: the server's, which with the name selects the session offered.
     // Raises ETlsError when OpenSSL cannot be set up.
-    TlsChannel(int fd, const std::string& serverName);
+    TlsChannel(int fd, const std::string& serverName, std::int32_t port);
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;
@@ -57,7 +66,20 @@ public:
     // Sends the closing alert if the socket takes it at once; never waits.
     void Close();
 
+    // The sessions of every channel of the process. Made after OpenSSL's
+    // initialisation, which registers OpenSSL's clean-up with atexit: exit
+    // runs the two in reverse order, so the sessions are released while
+    // OpenSSL still works.
+    static TlsSessionCache& Sessions();
+    // The cache's key for `serverName`:`port` under the current trust
+    // settings (SSL_CERT_FILE, SSL_CERT_DIR).
+    static std::string SessionKey(const std::string& serverName, std::int32_t port);
+    // OpenSSL's new-session callback (SSL_CTX_sess_set_new_cb): keeps a
+    // session of a verified server under its channel's key. 1 when kept.
+    static int SessionArrived(ssl_st* ssl, ssl_session_st* session);
+
 private:
+    void OfferSession();
     [[noreturn]] void Fail(int sslError, const char* what);
     // The stream ended without the server's closing alert: raises
     // "Transfer incomplete".
@@ -66,7 +88,9 @@ private:
 
     ssl_st* m_ssl = nullptr;
     std::string m_name;
+    std::string m_sessionKey;
     bool m_broken = false;
+    bool m_keptSession = false;  // a session of this connection is in the cache
 };
 
 }  // namespace vexor::net

@@ -1,10 +1,12 @@
 // THttpClient over TLS against nginx on loopback: one server per certificate
 // (made by make-tls-certs with the openssl tool), one that speaks TLS 1.0
-// only, a plain one for redirects, and tinyproxy for the CONNECT tunnel. The
-// test's own authority is the only one trusted (SSL_CERT_FILE).
+// only and one TLS 1.2 only, a plain one for redirects, and tinyproxy for the
+// CONNECT tunnel. The test's own authority is the only one trusted
+// (SSL_CERT_FILE).
 
 #include "net/httpclient.h"
 #include "net/tlschannel.h"
+#include "net/tlssessions.h"
 
 #include "nettestutil.h"
 
@@ -83,20 +85,28 @@ protected:
         const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + d + " > " + d + "/certs.log 2>&1";
         ASSERT_EQ(std::system(make.c_str()), 0) << readFile(dir / "certs.log");
         m_big = writeNginxSite(dir, 11);
-        const char* const names[] = {"plain",      "good",  "wronghost", "expired",
-                                     "untrusted", "selfsigned", "tls10", "tls12"};
-        for (const char* name : names)
+        for (const char* name : {"plain", "good", "wronghost", "expired", "untrusted", "selfsigned", "tls10", "tls12"})
             m_ports[name] = freePort();
+        StartNginx("good");
+        m_trust.emplace("SSL_CERT_FILE", d + "/ca.pem");
+        m_client.TimeOut = 5000;
+        m_client.OnConnectionFailed = [this] { ++m_connectionFailures; };
+    }
+
+    // nginx with every server; the protocol servers ("tls10", "tls12") and
+    // "good" present the certificate `shared`.
+    void StartNginx(const std::string& shared)
+    {
+        const std::string d = m_dir.path();
         std::string servers;
-        for (const char* name : names) {
-            const std::uint16_t port = m_ports[name];
-            const std::string cert = std::string(name).rfind("tls", 0) == 0 ? "good" : name;
+        for (const auto& [name, port] : m_ports) {
+            const bool protocol = name.substr(0, 3) == "tls";
+            const std::string cert = protocol || name == "good" ? shared : name;
             servers += "  server {\n    listen 127.0.0.1:" + std::to_string(port)
                 + (cert == "plain" ? ";\n" : " ssl;\n    ssl_certificate " + d + "/" + cert + ".pem;\n"
                                              "    ssl_certificate_key " + d + "/" + cert + ".key;\n")
-                + (name == std::string("tls10") ? "    ssl_protocols TLSv1;\n    ssl_ciphers DEFAULT:@SECLEVEL=0;\n"
-                   : name == std::string("tls12") ? "    ssl_protocols TLSv1.2;\n"
-                                                  : "")
+                + (name == "tls10" ? "    ssl_protocols TLSv1;\n    ssl_ciphers DEFAULT:@SECLEVEL=0;\n" : "")
+                + (name == "tls12" ? "    ssl_protocols TLSv1.2;\n" : "")
                 + "    root " + d + "/www;\n"
                   "    location = /tohttps { return 301 " + Url("good", "/small.txt") + "; }\n"
                   "    location = /tohttp { return 302 " + Url("plain", "/small.txt") + "; }\n"
@@ -106,12 +116,10 @@ protected:
                   "    location = /nolength.txt { alias " + d + "/www/small.txt; sub_filter_types *; "
                   "sub_filter small small; }\n  }\n";
         }
-        m_nginx = startNginx(dir, servers);
+        m_nginx.reset();
+        m_nginx = startNginx(m_dir.path(), servers);
         for (const auto& [name, port] : m_ports)
-            ASSERT_TRUE(m_nginx->waitAccepts(port)) << name << readFile(dir / "nginx-error.log");
-        m_trust.emplace("SSL_CERT_FILE", d + "/ca.pem");
-        m_client.TimeOut = 5000;
-        m_client.OnConnectionFailed = [this] { ++m_connectionFailures; };
+            ASSERT_TRUE(m_nginx->waitAccepts(port)) << name << readFile(m_dir / "nginx-error.log");
     }
 
     std::string Url(const std::string& server, const std::string& path, const std::string& host = "127.0.0.1")
@@ -183,6 +191,58 @@ TEST_F(TlsTest, RefusedCertificatesAndOldProtocolsWriteNothing)
         EXPECT_EQ(m_connectionFailures, 1);
         EXPECT_FALSE(std::filesystem::exists(target));
     }
+}
+
+// TLS 1.3 tickets ("good") and TLS 1.2 sessions: both names are in the
+// certificate, yet a session is offered only to the name it was made with.
+TEST_F(TlsTest, SessionsResumeForTheirOwnHostNameUntilAHandshakeFails)
+{
+    const struct {
+        const char* host;
+        std::uint64_t resumed;
+    } steps[] = {{"127.0.0.1", 0}, {"localhost", 0}, {"127.0.0.1", 1}, {"localhost", 1}};
+    for (const char* server : {"good", "tls12"}) {
+        for (const auto& step : steps) {
+            SCOPED_TRACE(std::string(server) + " " + step.host);
+            const TlsHandshakeCounts before = tlsHandshakeCounts();
+            m_client.Get(Url(server, "/small.txt", step.host));
+            EXPECT_EQ(m_client.Body, "small file\n");
+            EXPECT_EQ(tlsHandshakeCounts().completed - before.completed, 1u);
+            EXPECT_EQ(tlsHandshakeCounts().resumed - before.resumed, step.resumed);
+        }
+    }
+    // The same ports, now with a certificate nobody trusts: refused as
+    // before, and the sessions kept for them are gone.
+    StartNginx("untrusted");
+    for (const char* server : {"good", "tls12"}) {
+        SCOPED_TRACE(server);
+        const std::string key = TlsChannel::SessionKey("127.0.0.1", m_ports[server]);
+        EXPECT_GT(TlsChannel::Sessions().count(key), 0u);
+        EXPECT_EQ(ErrorOf([&] { m_client.Get(Url(server, "/small.txt")); }),
+                  "Certificate verify failed: unable to get local issuer certificate (127.0.0.1)");
+        EXPECT_EQ(TlsChannel::Sessions().count(key), 0u);
+    }
+}
+
+// The download thread and the GUI thread's clients share the sessions (a
+// race here is for ThreadSanitizer to see).
+TEST_F(TlsTest, ClientsOnTwoThreadsShareTheSessions)
+{
+    const TlsHandshakeCounts before = tlsHandshakeCounts();
+    const std::string url = Url("good", "/small.txt");
+    const auto fetch = [&url] {
+        THttpClient client;
+        client.TimeOut = 5000;
+        for (int i = 0; i < 4; ++i) {
+            client.Get(url);
+            EXPECT_EQ(client.Body, "small file\n");
+        }
+    };
+    std::thread other(fetch);
+    fetch();
+    other.join();
+    EXPECT_EQ(tlsHandshakeCounts().completed - before.completed, 8u);
+    EXPECT_GE(tlsHandshakeCounts().resumed - before.resumed, 1u);
 }
 
 TEST_F(TlsTest, StalledHandshakeEndsAtCancelAndAtTheTimeOut)

@@ -1,5 +1,6 @@
 // Whole cycles against the stand-in vendor server (vexor-server) as a separate
 // process, checked from the server's own request log.
+#include "net/tlssessions.h"
 #include "sync/downloadthread.h"
 
 #include "fakemainthread.h"
@@ -102,12 +103,16 @@ TEST_F(VendorServerCycle, WholeCycleOverTls)
     EXPECT_EQ(host.finishes(), 0);
     EXPECT_TRUE(vendor->scriptRequests().empty());
 
+    const vexor::net::TlsHandshakeCounts handshakes = vexor::net::tlsHandshakeCounts();
     {
         ScopedEnv trust("SSL_CERT_FILE", certs + "/ca.pem");
         ASSERT_TRUE(host.runCycle());
     }
     EXPECT_EQ(host.finishes(), 1);
     EXPECT_EQ(vendor->scriptRequests().size(), 24u);
+    // One full handshake; every later request resumes its session.
+    EXPECT_EQ(vexor::net::tlsHandshakeCounts().completed - handshakes.completed, 24u);
+    EXPECT_EQ(vexor::net::tlsHandshakeCounts().resumed - handshakes.resumed, 23u);
     EXPECT_EQ(program.read("advs/" + FirstIds[9] + ".gif"), bannerImage(FirstIds[9], 64));
     EXPECT_EQ(program.read("modules/modl.ini"), "[Modules]\r\nNotes=Notes\r\nClock=Clock\r\n");
     EXPECT_EQ(shared.BannerIds, FirstIds);
