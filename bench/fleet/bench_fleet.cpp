@@ -42,29 +42,6 @@ struct RowSpec {
     bool resume = false;
 };
 
-// Prints the store check; true when nothing was lost or counted twice.
-bool checkStore(const std::string& store, const LoadTotals& load)
-{
-    Reported stored;
-    try {
-        stored = storedTotals(store);
-    } catch (const std::exception& e) {
-        std::printf("    store check: cannot read the store: %s\n", e.what());
-        return false;
-    }
-    const auto line = [&](const char* what, std::int64_t sent, std::int64_t unanswered, std::int64_t held) {
-        // A report whose answer was lost may be stored or not; nothing else may differ.
-        const bool fine = held >= sent && held <= sent + unanswered;
-        std::printf("    %-10s answered %10lld  stored %10lld  %s\n", what, static_cast<long long>(sent),
-            static_cast<long long>(held), fine ? "ok" : (held < sent ? "LOST" : "COUNTED TWICE"));
-        return fine;
-    };
-    const bool a = line("start-ups", load.answered.startups, load.unanswered.startups, stored.startups);
-    const bool b = line("installs", load.answered.installs, load.unanswered.installs, stored.installs);
-    const bool c = line("displays", load.answered.displays, load.unanswered.displays, stored.displays);
-    return a && b && c;
-}
-
 std::optional<Row> runRow(const RowSpec& spec, const std::string& store, const std::function<double()>& databaseCpu,
     bool& storeFine)
 {
@@ -73,7 +50,7 @@ std::optional<Row> runRow(const RowSpec& spec, const std::string& store, const s
     options.servers = spec.servers;
     options.nginx = spec.nginx;
     options.tls = spec.tls;
-    Setup setup(options);
+    VendorSetup setup(options);
     if (!setup.ready()) {
         std::printf("%-34s did not start: %s\n", spec.name.c_str(), setup.diagnostics().c_str());
         storeFine = false;
@@ -107,7 +84,9 @@ std::optional<Row> runRow(const RowSpec& spec, const std::string& store, const s
     std::printf("\n");
     for (const auto& sample : totals.errorSamples)
         std::printf("    error: %s\n", sample.c_str());
-    storeFine = checkStore(setup.store(), totals) && storeFine;
+    const auto check = checkStore(setup.store(), totals);
+    std::printf("%s", check.text.c_str());
+    storeFine = check.fine && storeFine;
     return row;
 }
 
@@ -137,6 +116,7 @@ int main()
     auto postgres = startPostgres();
     const std::vector<RowSpec> specs = {
         { "1 server, SQLite", false, 1, false, false, false },
+        { "2 servers, SQLite, nginx", false, 2, true, false, false },
         { "1 server, PostgreSQL", true, 1, false, false, false },
         { "2 servers, PostgreSQL, nginx", true, 2, true, false, false },
         { "2 servers, PostgreSQL, nginx TLS", true, 2, true, true, false },

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
@@ -97,7 +98,7 @@ std::string testSite(const std::string& deployedSite, const std::vector<int>& se
     return replaceAll(site, "/etc/vexor/tls/privkey.pem", key);
 }
 
-Setup::Setup(SetupOptions options)
+VendorSetup::VendorSetup(SetupOptions options)
     : m_options(std::move(options))
 {
     if (m_options.store.empty())
@@ -105,14 +106,14 @@ Setup::Setup(SetupOptions options)
     m_ready = importContent() && startServers() && (!m_options.nginx || startNginx());
 }
 
-Setup::~Setup()
+VendorSetup::~VendorSetup()
 {
     // nginx first: it would otherwise log every server's end as an error.
     m_nginx.reset();
     m_servers.clear();
 }
 
-bool Setup::importContent()
+bool VendorSetup::importContent()
 {
     const std::string content = m_dir / "content";
     writeVendorContent(content, { fleetLineup() }, m_options.imageBytes);
@@ -122,7 +123,7 @@ bool Setup::importContent()
     return result.exitStatus == 0;
 }
 
-bool Setup::startServers()
+bool VendorSetup::startServers()
 {
     for (int n = 0; n < m_options.servers; ++n) {
         // No request log: the store holds the reports.
@@ -136,7 +137,7 @@ bool Setup::startServers()
     return true;
 }
 
-bool Setup::startNginx()
+bool VendorSetup::startNginx()
 {
     const std::string dir = m_dir / "nginx";
     const std::string make = VEXOR_SOURCE_DIR "/scripts/make-tls-certs " + dir + " > " + dir + "/certs.log 2>&1";
@@ -160,7 +161,7 @@ bool Setup::startNginx()
     return true;
 }
 
-LoadTarget Setup::target() const
+LoadTarget VendorSetup::target() const
 {
     LoadTarget target;
     if (!m_options.nginx) {
@@ -173,7 +174,7 @@ LoadTarget Setup::target() const
     return target;
 }
 
-std::vector<pid_t> Setup::servingProcesses() const
+std::vector<pid_t> VendorSetup::servingProcesses() const
 {
     std::vector<pid_t> pids;
     for (const auto& server : m_servers)
@@ -220,6 +221,32 @@ Reported storedTotals(const std::string& location)
         stored.displays += day.displays;
     }
     return stored;
+}
+
+StoreCheck checkStore(const std::string& store, const LoadTotals& load)
+{
+    StoreCheck check;
+    Reported stored;
+    try {
+        stored = storedTotals(store);
+    } catch (const std::exception& e) {
+        check.text = std::string("    cannot read the store: ") + e.what() + "\n";
+        return check;
+    }
+    check.fine = true;
+    const auto line = [&](const char* what, std::int64_t sent, std::int64_t unanswered, std::int64_t held) {
+        const bool fine = held >= sent && held <= sent + unanswered;
+        char text[160];
+        std::snprintf(text, sizeof text, "    %-10s answered %10lld  stored %10lld  %s\n", what,
+            static_cast<long long>(sent), static_cast<long long>(held),
+            fine ? "ok" : (held < sent ? "LOST" : "COUNTED TWICE"));
+        check.text += text;
+        check.fine = check.fine && fine;
+    };
+    line("start-ups", load.answered.startups, load.unanswered.startups, stored.startups);
+    line("installs", load.answered.installs, load.unanswered.installs, stored.installs);
+    line("displays", load.answered.displays, load.unanswered.displays, stored.displays);
+    return check;
 }
 
 } // namespace vexor::fleet

@@ -38,12 +38,12 @@ struct SetupOptions {
 std::string testSite(const std::string& deployedSite, const std::vector<int>& serverPorts, std::uint16_t httpPort,
     std::uint16_t tlsPort, const std::string& certificate, const std::string& key);
 
-class Setup {
+class VendorSetup {
 public:
     // Imports the content, starts the servers and nginx. ready() says whether
     // all came up; diagnostics() says why not.
-    explicit Setup(SetupOptions options);
-    ~Setup();
+    explicit VendorSetup(SetupOptions options);
+    ~VendorSetup();
 
     bool ready() const { return m_ready; }
     const std::string& diagnostics() const { return m_problem; }
@@ -94,5 +94,14 @@ double cpuSeconds(pid_t pid);
 // What the store holds for the days around today: start-ups, installations
 // and displays. Throws what the store throws.
 Reported storedTotals(const std::string& store);
+
+// The store against what a load reported: every report answered 200 is held
+// once; one without a 200 answer may be held or not (the server may have
+// recorded it before the failure). `text` has a line per figure.
+struct StoreCheck {
+    bool fine = false;
+    std::string text;
+};
+StoreCheck checkStore(const std::string& store, const LoadTotals& load);
 
 } // namespace vexor::fleet

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -153,6 +154,10 @@ private:
             error = "TLS receive failed";
             return false;
         }
+        // A session freed without a shutdown is marked not resumable; the
+        // quiet one sends nothing to a peer that has closed already.
+        SSL_set_quiet_shutdown(ssl.get(), 1);
+        SSL_shutdown(ssl.get());
         if (m_target.resumeSessions)
             keepSession(ssl.get());
         ERR_clear_error();
@@ -288,8 +293,9 @@ private:
             return true;
         }
         ++totals.errors;
-        if (answer.status == 0)
-            totals.unanswered += carried;
+        // A server may have recorded the report before it failed (a 503 of
+        // LANGL after its start-ups, nginx's 502 for a server that died).
+        totals.unanswered += carried;
         if (totals.errorSamples.size() < ErrorSamples)
             totals.errorSamples.push_back(answer.status ? "HTTP " + std::to_string(answer.status) : answer.error);
         return false;
@@ -343,6 +349,8 @@ FleetLoad::FleetLoad(LoadTarget target, LoadOptions options)
 
 LoadTotals FleetLoad::run()
 {
+    // A server that dies mid-answer must cost a request, not the process.
+    std::signal(SIGPIPE, SIG_IGN);
     const auto context = clientContext(m_target);
     const int threads = std::max(1, std::min(m_options.connections, m_options.installations));
     std::vector<LoadTotals> parts(static_cast<std::size_t>(threads));

@@ -56,7 +56,7 @@ struct LoadTotals {
     std::int64_t handshakes = 0;      // TLS connections
     std::int64_t resumed = 0;         // of them, resumed sessions
     Reported answered;                // in requests answered 200
-    Reported unanswered;              // in reporting requests that got no answer (may or may not be stored)
+    Reported unanswered;              // in requests without a 200 answer: stored or not, nobody knows
     std::vector<float> latencies;     // milliseconds, every request
     std::vector<std::string> errorSamples; // the first few errors, for the log
 
