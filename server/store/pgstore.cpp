@@ -106,6 +106,11 @@ private:
 
 } // namespace
 
+bool isPostgresLocation(std::string_view location)
+{
+    return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
 PgStore::PgStore(const std::string& location)
     : m_pool(location)
 {

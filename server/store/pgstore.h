@@ -10,6 +10,10 @@
 // after it is back opens its connection again.
 namespace vexor::server {
 
+// True for the locations openStore opens as PostgreSQL: a "postgresql://" or
+// "postgres://" URL.
+bool isPostgresLocation(std::string_view location);
+
 class PgStore : public Store {
 public:
     // Connects to `location` (a libpq URL: postgresql://user@host:port/db)

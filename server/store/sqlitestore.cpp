@@ -416,7 +416,7 @@ void SqliteStore::putNamedBytes(const char* sql, std::string_view name, std::str
 
 std::unique_ptr<Store> openStore(const std::string& location)
 {
-    if (location.starts_with("postgresql://") || location.starts_with("postgres://"))
+    if (isPostgresLocation(location))
         return std::make_unique<PgStore>(location);
     if (location.empty())
         throw StoreError("a store file is needed");
