@@ -2,6 +2,7 @@
 
 #include "content.h"
 #include "listfile.h"
+#include "pgstore.h"
 #include "schema.h"
 
 #include <ctime>
@@ -415,8 +416,8 @@ void SqliteStore::putNamedBytes(const char* sql, std::string_view name, std::str
 
 std::unique_ptr<Store> openStore(const std::string& location)
 {
-    if (location.starts_with("postgresql://") || location.starts_with("postgres://"))
-        throw StoreError("PostgreSQL stores are not built into this server yet");
+    if (isPostgresLocation(location))
+        return std::make_unique<PgStore>(location);
     if (location.empty())
         throw StoreError("a store file is needed");
     return std::make_unique<SqliteStore>(location);
