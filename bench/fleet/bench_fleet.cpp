@@ -29,7 +29,8 @@ double envNumber(const char* name, double fallback)
 struct Row {
     std::string name;
     double cyclesPerSecond = 0;
-    double cpuPerCycle = 0; // milliseconds, serving processes (and the database)
+    double serveCpu = 0;    // milliseconds per cycle: vexor-server and nginx
+    double databaseCpu = 0; // milliseconds per cycle: PostgreSQL (SQLite's share is in the server's)
     bool postgres = false;
 };
 
@@ -59,25 +60,26 @@ std::optional<Row> runRow(const RowSpec& spec, const std::string& store, const s
     auto target = setup.target();
     target.resumeSessions = spec.resume;
     LoadOptions load;
-    load.installations = static_cast<int>(envNumber("FLEET_INSTALLATIONS", 2000));
+    load.installations = static_cast<int>(envNumber("FLEET_INSTALLATIONS", 200));
     load.connections = static_cast<int>(envNumber("FLEET_CONNECTIONS", 16));
     load.seconds = envNumber("FLEET_SECONDS", 15);
     load.newLineupShare = envNumber("FLEET_NEW_LINEUP", 1.0);
-    const auto cpu = [&] {
-        double seconds = databaseCpu ? databaseCpu() : 0;
+    const auto serveCpu = [&] {
+        double seconds = 0;
         for (pid_t pid : setup.servingProcesses())
             seconds += cpuSeconds(pid);
         return seconds;
     };
-    const double cpuBefore = cpu();
+    const double serveBefore = serveCpu();
+    const double databaseBefore = databaseCpu();
     FleetLoad fleet(target, load);
     const LoadTotals totals = fleet.run();
-    const double cpuUsed = cpu() - cpuBefore;
-    Row row { spec.name, totals.cyclesPerSecond(),
-        totals.cycles > 0 ? cpuUsed * 1000 / static_cast<double>(totals.cycles) : 0, spec.postgres };
-    std::printf("%-34s %8.1f %8.0f %7.2f %7.2f %7lld %9.2f", spec.name.c_str(), row.cyclesPerSecond,
+    const double perCycle = totals.cycles > 0 ? 1000 / static_cast<double>(totals.cycles) : 0;
+    const Row row { spec.name, totals.cyclesPerSecond(), (serveCpu() - serveBefore) * perCycle,
+        (databaseCpu() - databaseBefore) * perCycle, spec.postgres };
+    std::printf("%-34s %8.1f %8.0f %7.2f %7.2f %7lld %8.2f %8.2f", spec.name.c_str(), row.cyclesPerSecond,
         static_cast<double>(totals.requests) / totals.seconds, totals.percentile(0.5), totals.percentile(0.99),
-        static_cast<long long>(totals.errors), row.cpuPerCycle);
+        static_cast<long long>(totals.errors), row.serveCpu, row.databaseCpu);
     if (totals.handshakes > 0)
         std::printf("   resumed %lld of %lld handshakes", static_cast<long long>(totals.resumed),
             static_cast<long long>(totals.handshakes));
@@ -92,28 +94,28 @@ std::optional<Row> runRow(const RowSpec& spec, const std::string& store, const s
 
 void printProjection(const std::vector<Row>& rows)
 {
+    const double minutes = envNumber("FLEET_SYNC_MINUTES", 60);
     const double peak = 1e6 / 3600.0;
-    std::printf("\nProjection (one cycle per installation per sync; figures from this 2-core machine,\n"
-                "where the load generator takes a share of the same cores):\n");
-    std::printf("%-34s %14s %14s %14s   Monday peak: 1,000,000 in one hour (%.0f cycles/s)\n", "set-up",
-        "sync every 15m", "every 60m", "every 240m", peak);
+    std::printf("\nProjection. An installation makes one cycle at start and one every %.0f minutes\n"
+                "(FLEET_SYNC_MINUTES). Monday morning: 1,000,000 installations start within an hour,\n"
+                "%.0f cycles/s on average. Cores at the CPU per cycle measured above.\n",
+        minutes, peak);
+    std::printf("%-34s %13s %14s %10s %10s\n", "set-up", "installations", "Monday: x this", "serving", "database");
+    std::printf("%-34s %13s %14s %10s %10s\n", "", "carried", "set-up", "cores", "cores");
     for (const auto& row : rows) {
-        const auto carried = [&](double minutes) { return row.cyclesPerSecond * 60 * minutes; };
-        const double cores = peak * row.cpuPerCycle / 1000;
-        std::printf("%-34s %14.0f %14.0f %14.0f   %.1f x this set-up, %.1f cores at %.2f ms CPU per cycle\n",
-            row.name.c_str(), carried(15), carried(60), carried(240),
-            row.cyclesPerSecond > 0 ? peak / row.cyclesPerSecond : 0, cores, row.cpuPerCycle);
+        std::printf("%-34s %13.0f %14.1f %10.1f %10.1f\n", row.name.c_str(), row.cyclesPerSecond * 60 * minutes,
+            row.cyclesPerSecond > 0 ? peak / row.cyclesPerSecond : 0, peak * row.serveCpu / 1000,
+            peak * row.databaseCpu / 1000);
     }
-    std::printf("A client that syncs only at start makes one cycle per start: the Monday peak is\n"
-                "then the whole need. Twice the peak rate (half the installations in 15 minutes)\n"
-                "needs twice the figures above.\n");
+    std::printf("Installations that all start at once, not spread over the hour, need more: half of\n"
+                "them within 15 minutes doubles every figure of the Monday columns.\n");
 }
 
 } // namespace
 
 int main()
 {
-    auto postgres = startPostgres();
+    FleetPostgres postgres;
     const std::vector<RowSpec> specs = {
         { "1 server, SQLite", false, 1, false, false, false },
         { "2 servers, SQLite, nginx", false, 2, true, false, false },
@@ -123,20 +125,21 @@ int main()
         { "  the same, sessions resumed", true, 2, true, true, true },
     };
     std::printf("%d installations, %d connections, %.0f s per row, %.0f%% of cycles find a new line-up\n",
-        static_cast<int>(envNumber("FLEET_INSTALLATIONS", 2000)), static_cast<int>(envNumber("FLEET_CONNECTIONS", 16)),
+        static_cast<int>(envNumber("FLEET_INSTALLATIONS", 200)), static_cast<int>(envNumber("FLEET_CONNECTIONS", 16)),
         envNumber("FLEET_SECONDS", 15), envNumber("FLEET_NEW_LINEUP", 1.0) * 100);
-    std::printf("%-34s %8s %8s %7s %7s %7s %9s\n", "set-up", "cycles/s", "req/s", "p50 ms", "p99 ms", "errors",
-        "CPU ms/cy");
+    std::printf("%-34s %8s %8s %7s %7s %7s %8s %8s\n", "", "", "", "request", "request", "", "CPU ms/cycle", "");
+    std::printf("%-34s %8s %8s %7s %7s %7s %8s %8s\n", "set-up", "cycles/s", "req/s", "p50 ms", "p99 ms", "errors",
+        "serving", "database");
     std::vector<Row> rows;
     bool storeFine = true;
-    int database = 0;
     for (const auto& spec : specs) {
         if (spec.postgres && !postgres.ready()) {
             std::printf("%-34s skipped: %s\n", spec.name.c_str(), postgres.why().c_str());
             continue;
         }
-        const std::string store = spec.postgres ? postgres.freshDatabase(++database) : std::string();
-        const auto row = runRow(spec, store, spec.postgres ? postgres.cpu() : std::function<double()>(), storeFine);
+        const std::string store = spec.postgres ? postgres.freshDatabase() : std::string();
+        const auto databaseCpu = [&] { return spec.postgres ? postgres.cpu() : 0.0; };
+        const auto row = runRow(spec, store, databaseCpu, storeFine);
         if (row)
             rows.push_back(*row);
     }

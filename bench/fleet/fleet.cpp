@@ -184,21 +184,25 @@ std::vector<pid_t> VendorSetup::servingProcesses() const
     return pids;
 }
 
-FleetPostgres startPostgres()
+FleetPostgres::FleetPostgres()
 {
-    FleetPostgres postgres;
-    postgres.m_why = "the PostgreSQL store is not in this build yet (branch pg)";
-    return postgres;
+    if (!PostgresCluster::binaries().empty())
+        m_cluster = std::make_unique<PostgresCluster>(m_dir.path());
 }
 
-std::string FleetPostgres::freshDatabase(int)
+FleetPostgres::~FleetPostgres() = default;
+
+std::string FleetPostgres::why() const
 {
-    return {};
+    if (!m_cluster)
+        return "PostgreSQL is not installed (Debian package postgresql)";
+    return "the PostgreSQL cluster did not start: " + m_cluster->diagnostics();
 }
 
-std::function<double()> FleetPostgres::cpu() const
+double FleetPostgres::cpu() const
 {
-    return {};
+    const int pid = m_cluster ? m_cluster->serverPid() : 0;
+    return pid > 0 ? cpuSeconds(pid) : 0;
 }
 
 double cpuSeconds(pid_t pid)

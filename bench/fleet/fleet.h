@@ -6,6 +6,7 @@
 // the benchmark's content imported into the store.
 
 #include "loadgen.h"
+#include "postgres.h"
 #include "process.h"
 #include "tempdir.h"
 #include "vendorserver.h"
@@ -68,24 +69,25 @@ private:
     std::string m_problem;
 };
 
-// A PostgreSQL cluster for the rows and cases that need one: each asks for
-// an empty database of its own.
+// A PostgreSQL cluster of the test kit for the rows and cases that need one,
+// in a folder of its own; each asks for an empty database.
 class FleetPostgres {
 public:
-    bool ready() const { return m_ready; }
-    const std::string& why() const { return m_why; }
-    // The URL of a new, empty database on the cluster.
-    std::string freshDatabase(int number);
+    FleetPostgres(); // starts the cluster, when PostgreSQL is installed
+    ~FleetPostgres();
+
+    bool ready() const { return m_cluster && m_cluster->ready(); }
+    std::string why() const;
+    // The URL of a new, empty database; "" when that failed.
+    std::string freshDatabase() { return m_cluster->createDatabase(); }
     // The CPU seconds of the cluster's processes so far.
-    std::function<double()> cpu() const;
+    double cpu() const;
+    testkit::PostgresCluster& cluster() { return *m_cluster; }
 
 private:
-    friend FleetPostgres startPostgres();
-    bool m_ready = false;
-    std::string m_why;
+    testkit::TempDir m_dir;
+    std::unique_ptr<testkit::PostgresCluster> m_cluster;
 };
-
-FleetPostgres startPostgres();
 
 // User and system CPU seconds of a process and its live children so far,
 // from /proc (the children that ended and were waited for included).

@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <system_error>
 
 namespace vexor::testkit {
@@ -94,6 +95,12 @@ std::string PostgresCluster::createDatabase()
                                   Superuser, name});
     m_said += result.out + result.err;
     return result.exitStatus == 0 ? url(name) : "";
+}
+
+int PostgresCluster::serverPid() const
+{
+    // The first line of postmaster.pid, while the server runs.
+    return m_running ? std::atoi(readFile((m_folder / "data" / "postmaster.pid").string()).c_str()) : 0;
 }
 
 bool PostgresCluster::start()

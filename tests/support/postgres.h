@@ -29,6 +29,9 @@ public:
     bool ready() const { return m_ready; }
     std::string diagnostics() const; // what initdb, pg_ctl and the server said
     std::uint16_t port() const { return m_port; }
+    // The postmaster's process id (its backends are its children); 0 when
+    // it does not run.
+    int serverPid() const;
 
     // A URL for `database` as libpq takes it.
     std::string url(const std::string& database = "postgres") const;
