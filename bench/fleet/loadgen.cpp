@@ -205,10 +205,12 @@ struct Installation {
 
 class Worker {
 public:
-    Worker(const LoadTarget& target, const LoadOptions& options, SSL_CTX* context, unsigned seed)
+    Worker(const LoadTarget& target, const LoadOptions& options, SSL_CTX* context, unsigned seed,
+        std::atomic<std::int64_t>& errorsSoFar)
         : m_requester(target, context)
         , m_options(options)
         , m_rng(seed)
+        , m_errorsSoFar(errorsSoFar)
     {
     }
 
@@ -240,15 +242,18 @@ private:
     // those of the previous one: every slot differs).
     void prepare(Installation& inst)
     {
+        std::uniform_real_distribution<double> share(0, 1);
+        if (!inst.firstCycle && share(m_rng) < m_options.newLineupShare) {
+            // A slot's count stays with the banner it counted.
+            std::rotate(inst.slots.begin(), inst.slots.begin() + 1, inst.slots.end());
+            std::rotate(inst.counts.begin(), inst.counts.begin() + 1, inst.counts.end());
+        }
         for (int slot = 0; slot < Slots; ++slot) {
             if (inst.slots[slot] != EmptySlot)
                 inst.counts[slot] += static_cast<std::uint32_t>(m_rng() % 256);
         }
         if (!inst.firstCycle && m_rng() % 3 == 0)
             ++inst.startups;
-        std::uniform_real_distribution<double> share(0, 1);
-        if (!inst.firstCycle && inst.slots[0] != EmptySlot && share(m_rng) < m_options.newLineupShare)
-            std::rotate(inst.slots.begin(), inst.slots.begin() + 1, inst.slots.end());
     }
 
     bool lineup(Installation& inst, const std::string& prefix, const std::string& who, LoadTotals& totals)
@@ -293,6 +298,8 @@ private:
             return true;
         }
         ++totals.errors;
+        ++m_errorsSoFar;
+        totals.unavailable += answer.status == 503 ? 1 : 0;
         // A server may have recorded the report before it failed (a 503 of
         // LANGL after its start-ups, nginx's 502 for a server that died).
         totals.unanswered += carried;
@@ -304,6 +311,7 @@ private:
     Requester m_requester;
     const LoadOptions& m_options;
     std::mt19937 m_rng;
+    std::atomic<std::int64_t>& m_errorsSoFar;
 };
 
 std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> clientContext(const LoadTarget& target)
@@ -366,7 +374,8 @@ LoadTotals FleetLoad::run()
                 inst.slots.fill(EmptySlot);
                 mine.push_back(std::move(inst));
             }
-            Worker worker(m_target, m_options, context.get(), m_options.seed * 7919 + static_cast<unsigned>(t));
+            Worker worker(
+                m_target, m_options, context.get(), m_options.seed * 7919 + static_cast<unsigned>(t), m_errorsSoFar);
             auto& totals = parts[static_cast<std::size_t>(t)];
             for (std::size_t i = 0; !m_stop && Clock::now() < end; i = (i + 1) % mine.size()) {
                 if (worker.cycle(mine[i], totals)) {
@@ -384,6 +393,7 @@ LoadTotals FleetLoad::run()
         total.cycles += part.cycles;
         total.requests += part.requests;
         total.errors += part.errors;
+        total.unavailable += part.unavailable;
         total.handshakes += part.handshakes;
         total.resumed += part.resumed;
         total.answered += part.answered;

@@ -53,6 +53,7 @@ struct LoadTotals {
     std::int64_t cycles = 0;          // completed: every request answered 200
     std::int64_t requests = 0;
     std::int64_t errors = 0;          // no answer, or not 200
+    std::int64_t unavailable = 0;     // of them, 503: the store was away
     std::int64_t handshakes = 0;      // TLS connections
     std::int64_t resumed = 0;         // of them, resumed sessions
     Reported answered;                // in requests answered 200
@@ -75,12 +76,15 @@ public:
     void stop() { m_stop = true; }
     // Completed cycles so far, from any thread.
     std::int64_t cyclesDone() const { return m_cyclesDone.load(); }
+    // Requests without a 200 answer so far, from any thread.
+    std::int64_t errorsSoFar() const { return m_errorsSoFar.load(); }
 
 private:
     LoadTarget m_target;
     LoadOptions m_options;
     std::atomic<bool> m_stop { false };
     std::atomic<std::int64_t> m_cyclesDone { 0 };
+    std::atomic<std::int64_t> m_errorsSoFar { 0 };
 };
 
 } // namespace vexor::fleet

@@ -23,13 +23,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Waits (at most 30 s) until the load has completed `cycles` cycles.
-bool reachCycles(const FleetLoad& load, std::int64_t cycles)
+// Waits (at most 30 s) until `reached` says so.
+template <typename Condition>
+bool waitUntil(Condition reached)
 {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (load.cyclesDone() < cycles && std::chrono::steady_clock::now() < deadline)
+    while (!reached() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(5ms);
-    return load.cyclesDone() >= cycles;
+    return reached();
+}
+
+bool reachCycles(const FleetLoad& load, std::int64_t cycles)
+{
+    return waitUntil([&] { return load.cyclesDone() >= cycles; });
 }
 
 LoadOptions smallLoad()
@@ -62,6 +68,34 @@ TEST(Fleet, KillingOneOfTwoServersBehindNginxLosesNoAnsweredReport)
     const auto check = checkStore(setup.store(), totals);
     EXPECT_TRUE(check.fine) << check.text;
     EXPECT_GT(totals.answered.displays, 0);
+}
+
+// While the database is away the server answers 503, and the installations
+// send their reports again at their next cycle; afterwards it carries on.
+TEST(Fleet, APostgreSqlRestartUnderLoadAnswers503MeanwhileAndLosesNothing)
+{
+    FleetPostgres postgres;
+    if (!postgres.ready())
+        GTEST_SKIP() << postgres.why();
+    SetupOptions options;
+    options.store = postgres.freshDatabase();
+    VendorSetup setup(options);
+    ASSERT_TRUE(setup.ready()) << setup.diagnostics();
+    FleetLoad load(setup.target(), smallLoad());
+    auto running = std::async(std::launch::async, [&] { return load.run(); });
+    ASSERT_TRUE(reachCycles(load, 30));
+    ASSERT_TRUE(postgres.cluster().stop()) << postgres.cluster().diagnostics();
+    const bool refused = waitUntil([&] { return load.errorsSoFar() > 0; });
+    ASSERT_TRUE(postgres.cluster().start()) << postgres.cluster().diagnostics();
+    const bool recovered = reachCycles(load, load.cyclesDone() + 30);
+    load.stop();
+    const LoadTotals totals = running.get();
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(recovered);
+    EXPECT_GT(totals.unavailable, 0);
+    EXPECT_TRUE(setup.server(0).running());
+    const auto check = checkStore(setup.store(), totals);
+    EXPECT_TRUE(check.fine) << check.text;
 }
 
 // The protocol carries no request id: a client whose answer was lost sends
