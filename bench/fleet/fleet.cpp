@@ -227,7 +227,7 @@ Reported storedTotals(const std::string& location)
     return stored;
 }
 
-StoreCheck checkStore(const std::string& store, const LoadTotals& load)
+StoreCheck checkStore(const std::string& store, const LoadTotals& load, const Reported& inFlight)
 {
     StoreCheck check;
     Reported stored;
@@ -238,18 +238,21 @@ StoreCheck checkStore(const std::string& store, const LoadTotals& load)
         return check;
     }
     check.fine = true;
-    const auto line = [&](const char* what, std::int64_t sent, std::int64_t unanswered, std::int64_t held) {
-        const bool fine = held >= sent && held <= sent + unanswered;
-        char text[160];
-        std::snprintf(text, sizeof text, "    %-10s answered %10lld  stored %10lld  %s\n", what,
+    const auto line = [&](const char* what, std::int64_t sent, std::int64_t unknown, std::int64_t held) {
+        const bool fine = held >= sent && held <= sent + unknown;
+        char text[200];
+        std::snprintf(text, sizeof text, "    %-10s answered %10lld  stored %10lld  %s", what,
             static_cast<long long>(sent), static_cast<long long>(held),
             fine ? "ok" : (held < sent ? "LOST" : "COUNTED TWICE"));
         check.text += text;
+        if (fine && held > sent)
+            check.text += " (" + std::to_string(held - sent) + " in requests without an answer or under way at the fault)";
+        check.text += "\n";
         check.fine = check.fine && fine;
     };
-    line("start-ups", load.answered.startups, load.unanswered.startups, stored.startups);
-    line("installs", load.answered.installs, load.unanswered.installs, stored.installs);
-    line("displays", load.answered.displays, load.unanswered.displays, stored.displays);
+    line("start-ups", load.answered.startups, load.unanswered.startups + inFlight.startups, stored.startups);
+    line("installs", load.answered.installs, load.unanswered.installs + inFlight.installs, stored.installs);
+    line("displays", load.answered.displays, load.unanswered.displays + inFlight.displays, stored.displays);
     return check;
 }
 

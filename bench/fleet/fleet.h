@@ -99,11 +99,12 @@ Reported storedTotals(const std::string& store);
 
 // The store against what a load reported: every report answered 200 is held
 // once; one without a 200 answer may be held or not (the server may have
-// recorded it before the failure). `text` has a line per figure.
+// recorded it before the failure), and so may `inFlight` a second time (the
+// reports under way when a server was killed). `text` has a line per figure.
 struct StoreCheck {
     bool fine = false;
     std::string text;
 };
-StoreCheck checkStore(const std::string& store, const LoadTotals& load);
+StoreCheck checkStore(const std::string& store, const LoadTotals& load, const Reported& inFlight = {});
 
 } // namespace vexor::fleet

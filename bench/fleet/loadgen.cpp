@@ -201,6 +201,7 @@ struct Installation {
     std::int64_t startups = 1; // this start's
     bool install = false;
     bool firstCycle = true;
+    Clock::time_point notBefore {}; // after a failed cycle: the next one
 };
 
 class Worker {
@@ -289,8 +290,11 @@ private:
     {
         const auto start = Clock::now();
         Answer answer = m_requester.get(path, totals);
-        totals.latencies.push_back(std::chrono::duration<float, std::milli>(Clock::now() - start).count());
+        const auto end = Clock::now();
+        totals.latencies.push_back(std::chrono::duration<float, std::milli>(end - start).count());
         ++totals.requests;
+        if (carried.startups || carried.installs || carried.displays)
+            totals.reports.push_back({ start, end, carried });
         if (answer.status == 200) {
             totals.answered += carried;
             if (out)
@@ -349,6 +353,16 @@ double LoadTotals::percentile(double p) const
     return sorted[at];
 }
 
+Reported LoadTotals::carriedBetween(Clock::time_point from, Clock::time_point to) const
+{
+    Reported carried;
+    for (const auto& report : reports) {
+        if (report.start <= to && report.end >= from)
+            carried += report.carried;
+    }
+    return carried;
+}
+
 FleetLoad::FleetLoad(LoadTarget target, LoadOptions options)
     : m_target(std::move(target))
     , m_options(std::move(options))
@@ -377,10 +391,20 @@ LoadTotals FleetLoad::run()
             Worker worker(
                 m_target, m_options, context.get(), m_options.seed * 7919 + static_cast<unsigned>(t), m_errorsSoFar);
             auto& totals = parts[static_cast<std::size_t>(t)];
-            for (std::size_t i = 0; !m_stop && Clock::now() < end; i = (i + 1) % mine.size()) {
-                if (worker.cycle(mine[i], totals)) {
+            for (std::size_t i = 0, waiting = 0; !m_stop && Clock::now() < end; i = (i + 1) % mine.size()) {
+                auto& inst = mine[i];
+                if (inst.notBefore > Clock::now()) {
+                    // Every one waiting for its next cycle: so does the thread.
+                    if (++waiting >= mine.size())
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    continue;
+                }
+                waiting = 0;
+                if (worker.cycle(inst, totals)) {
                     ++totals.cycles;
                     ++m_cyclesDone;
+                } else {
+                    inst.notBefore = Clock::now() + m_options.retryAfter;
                 }
             }
         });
@@ -399,6 +423,7 @@ LoadTotals FleetLoad::run()
         total.answered += part.answered;
         total.unanswered += part.unanswered;
         total.latencies.insert(total.latencies.end(), part.latencies.begin(), part.latencies.end());
+        total.reports.insert(total.reports.end(), part.reports.begin(), part.reports.end());
         for (auto& sample : part.errorSamples) {
             if (total.errorSamples.size() < ErrorSamples)
                 total.errorSamples.push_back(std::move(sample));

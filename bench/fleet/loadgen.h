@@ -11,6 +11,7 @@
 // OpenSSL), loopback only.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +37,8 @@ struct LoadOptions {
     // installation's first cycle always fetches all ten.
     double newLineupShare = 1.0;
     int newInstallEvery = 10;      // every n-th installation reports INSTALL in its first cycle
+    // An installation whose cycle failed starts its next one this much later.
+    std::chrono::milliseconds retryAfter { 1000 };
 };
 
 // What the installations sent, split by whether the request was answered
@@ -46,6 +49,13 @@ struct Reported {
     std::int64_t displays = 0;
 
     Reported& operator+=(const Reported& other);
+};
+
+// One request that carried a report, and when it was under way.
+struct ReportSent {
+    std::chrono::steady_clock::time_point start;
+    std::chrono::steady_clock::time_point end;
+    Reported carried;
 };
 
 struct LoadTotals {
@@ -60,6 +70,12 @@ struct LoadTotals {
     Reported unanswered;              // in requests without a 200 answer: stored or not, nobody knows
     std::vector<float> latencies;     // milliseconds, every request
     std::vector<std::string> errorSamples; // the first few errors, for the log
+    std::vector<ReportSent> reports;  // every request that carried a report
+
+    // What the requests under way at some moment between `from` and `to`
+    // carried: what a server killed then may have recorded without its
+    // client knowing (nginx passes a failed request to the other server).
+    Reported carriedBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) const;
 
     double percentile(double p) const;
     double cyclesPerSecond() const { return seconds > 0 ? static_cast<double>(cycles) / seconds : 0; }

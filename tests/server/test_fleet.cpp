@@ -57,7 +57,9 @@ TEST(Fleet, KillingOneOfTwoServersBehindNginxLosesNoAnsweredReport)
     FleetLoad load(setup.target(), smallLoad());
     auto running = std::async(std::launch::async, [&] { return load.run(); });
     ASSERT_TRUE(reachCycles(load, 30));
+    const auto killing = std::chrono::steady_clock::now();
     EXPECT_EQ(setup.server(0).stop(SIGKILL), -1);
+    const auto killed = std::chrono::steady_clock::now();
     const auto atKill = load.cyclesDone();
     // nginx passes the rest to the other server.
     const bool carriedOn = reachCycles(load, atKill + 60);
@@ -65,7 +67,9 @@ TEST(Fleet, KillingOneOfTwoServersBehindNginxLosesNoAnsweredReport)
     const LoadTotals totals = running.get();
     EXPECT_TRUE(carriedOn);
     EXPECT_TRUE(setup.server(1).running());
-    const auto check = checkStore(setup.store(), totals);
+    // A report the killed server recorded, but answered by the other after
+    // nginx passed it on, is held twice: the fault the protocol cannot undo.
+    const auto check = checkStore(setup.store(), totals, totals.carriedBetween(killing, killed));
     EXPECT_TRUE(check.fine) << check.text;
     EXPECT_GT(totals.answered.displays, 0);
 }
