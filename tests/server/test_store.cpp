@@ -53,6 +53,11 @@ private:
 
 enum class Engine { Sqlite, Postgresql };
 
+void PrintTo(Engine engine, std::ostream* out)
+{
+    *out << (engine == Engine::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
 // Skips only where PostgreSQL is not installed at all: a cluster that does
 // not come up fails the case.
 #define VEXOR_NEED_POSTGRES()                                                                                          \
