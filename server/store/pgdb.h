@@ -27,6 +27,14 @@ bool isText(std::string_view text);
 // bytes (the database checks); bytes go as they are.
 class Params {
 public:
+    Params() = default;
+    // The value pointers point into m_owned: a copy would point into the
+    // original. A move keeps the deque's elements where they are.
+    Params(const Params&) = delete;
+    Params& operator=(const Params&) = delete;
+    Params(Params&&) = default;
+    Params& operator=(Params&&) = default;
+
     Params& text(std::string_view value);
     Params& bytes(std::string_view value);
     Params& integer(std::int64_t value);

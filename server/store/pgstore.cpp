@@ -78,7 +78,11 @@ Params lineupParams(const StoredLineup& lineup)
     params.text(lineup.name).integer(lineup.lineup.intervalMs);
     optionalInteger(params, lineup.validFrom);
     optionalInteger(params, lineup.validUntil);
-    return lineup.clientId ? params.bytes(*lineup.clientId) : params.null();
+    if (lineup.clientId)
+        params.bytes(*lineup.clientId);
+    else
+        params.null();
+    return params;
 }
 
 // Holds the migration lock for the life of the object.
