@@ -2,7 +2,6 @@
 
 #include "content.h"
 #include "listfile.h"
-#include "pgstore.h"
 #include "schema.h"
 
 #include <ctime>
@@ -415,15 +414,6 @@ void SqliteStore::putNamedBytes(const char* sql, std::string_view name, std::str
 {
     auto db = m_pool.acquire();
     db->prepare(sql).bindText(1, name).bindBlob(2, bytes).run();
-}
-
-std::unique_ptr<Store> openStore(const std::string& location)
-{
-    if (isPostgresLocation(location))
-        return std::make_unique<PgStore>(location);
-    if (location.empty())
-        throw StoreError("a store file is needed");
-    return std::make_unique<SqliteStore>(location);
 }
 
 } // namespace vexor::server

@@ -1,0 +1,19 @@
+#include "store.h"
+
+#include "pgstore.h"
+#include "sqlitestore.h"
+
+namespace vexor::server {
+
+// One place that maps a location to its database; each database's code stays
+// in its own class.
+std::unique_ptr<Store> openStore(const std::string& location)
+{
+    if (isPostgresLocation(location))
+        return std::make_unique<PgStore>(location);
+    if (location.empty())
+        throw StoreError("a store file is needed");
+    return std::make_unique<SqliteStore>(location);
+}
+
+} // namespace vexor::server
