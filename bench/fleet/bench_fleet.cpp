@@ -6,17 +6,15 @@
 
 #include "fleet.h"
 
-#include <algorithm>
-#include <cmath>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <csignal>
 #include <functional>
 #include <future>
-#include <thread>
-#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {

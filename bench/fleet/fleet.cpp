@@ -5,12 +5,12 @@
 #include "peers.h"
 #include "store.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 

@@ -14,8 +14,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
-#include <mutex>
+#include <stdexcept>
 #include <random>
 #include <thread>
 
@@ -38,6 +39,10 @@ struct Answer {
 int connectLoopback(std::uint16_t port, std::string& error)
 {
     const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (sock < 0) {
+        error = "no socket (too many open files?)";
+        return -1;
+    }
     // Bounded: a stalled peer costs a request, never the run.
     timeval timeout { 10, 0 };
     ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -71,7 +76,8 @@ Answer parseAnswer(const std::string& raw)
     auto length = head.find("\r\nContent-Length: ");
     if (length == std::string::npos)
         length = head.find("\r\ncontent-length: ");
-    if (length != std::string::npos && std::stoul(head.substr(length + 18)) != answer.body.size()) {
+    if (length != std::string::npos
+        && std::strtoull(head.c_str() + length + 18, nullptr, 10) != answer.body.size()) {
         answer.error = "answer cut short";
         return answer;
     }
