@@ -2,6 +2,7 @@
 #include "content.h"
 #include "importer.h"
 #include "options.h"
+#include "pgstore.h"
 #include "requestlog.h"
 #include "source.h"
 #include "store.h"
@@ -207,7 +208,8 @@ int runImport(const ImportOptions& options)
     if (!fs::is_directory(content.root()))
         return fail("the content folder " + content.root().string() + " does not exist");
     std::error_code ec;
-    const bool existed = fs::exists(options.store, ec);
+    // A database is the vendor's own: only a file made here is removed.
+    const bool existed = isPostgresLocation(options.store) || fs::exists(options.store, ec);
     ImportResult result;
     try {
         const auto store = openStore(options.store);

@@ -159,7 +159,7 @@ std::string importUsageText()
     return "Usage: vexor-server import --store FILE --content DIR\n"
            "Loads a content folder (banners, line-ups, language and module lists, language\n"
            "files, version, web pages) into a store, created when missing. The store must\n"
-           "hold no banners and no line-ups yet.\n";
+           "hold no banners and no line-ups yet. FILE may be a postgresql:// URL.\n";
 }
 
 std::string usageText()
@@ -172,8 +172,9 @@ std::string usageText()
            "  --listen ADDR          address to listen on (default 127.0.0.1)\n"
            "  --port N               port, 0 for any free one (default 8431)\n"
            "  --content DIR          content folder (default: content/ beside the program)\n"
-           "  --store FILE           answer from this SQLite store and record what clients report\n"
-           "                         (instead of a content folder; see vexor-server import --help)\n"
+           "  --store FILE           answer from this store and record what clients report: a\n"
+           "                         SQLite file, or postgresql://... for PostgreSQL (instead of\n"
+           "                         a content folder; see vexor-server import --help)\n"
            "  --log FILE             append one line per request to FILE (default: standard output;\n"
            "                         with --store none)\n"
            "  --rotate-every N       serve the next banner line-up after every N LCOUNT\n"

@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include "pgstore.h"
 #include "sqlitestore.h"
 
 namespace vexor::server {
@@ -8,8 +9,8 @@ namespace vexor::server {
 // in its own class.
 std::unique_ptr<Store> openStore(const std::string& location)
 {
-    if (location.starts_with("postgresql://") || location.starts_with("postgres://"))
-        throw StoreError("PostgreSQL stores are not built into this server yet");
+    if (isPostgresLocation(location))
+        return std::make_unique<PgStore>(location);
     if (location.empty())
         throw StoreError("a store file is needed");
     return std::make_unique<SqliteStore>(location);

@@ -82,12 +82,11 @@ void SqliteStore::migrate()
 {
     auto db = m_pool.acquire();
     db->exec(MigrationTableSql);
-    int current = 0;
-    {
+    const auto applied = [&db] {
         auto st = db->prepare("SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
-        if (st.step())
-            current = static_cast<int>(st.integer(0));
-    }
+        return st.step() ? static_cast<int>(st.integer(0)) : 0;
+    };
+    const int current = applied();
     const int known = migrations().back().version;
     if (current > known)
         throw StoreError("the store's schema is version " + std::to_string(current) + ", newer than this program's "
@@ -96,6 +95,10 @@ void SqliteStore::migrate()
         if (migration.version <= current)
             continue;
         Transaction tx(*db, Transaction::Kind::Write);
+        // A server that started at the same time may have applied it while
+        // this one waited for the write lock.
+        if (applied() >= migration.version)
+            continue;
         db->exec(dialectSql(migration.sql, Dialect::Sqlite));
         db->prepare("INSERT INTO schema_migrations (version, applied) VALUES (?, ?)")
             .bind(1, migration.version)

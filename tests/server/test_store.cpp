@@ -1,9 +1,12 @@
-// The SQLite store: each row starts from a fresh file, makes its calls and
-// compares what the store then holds, written out by describe().
+// The stores, SQLite and PostgreSQL, through one table: each row starts
+// from a fresh file or database, makes its calls and compares what the store
+// then holds, written out by describe().
 #include "sqlitestore.h"
 
 #include "days.h"
 #include "httpexchange.h"
+#include "pgstore.h"
+#include "postgres.h"
 #include "query.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <functional>
+#include <future>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -21,6 +25,82 @@ namespace {
 using test::TempDir;
 
 const std::string Day = "2026-12-08";
+
+// The cluster the PostgreSQL cases share: made by the first that needs it,
+// stopped when the test program ends.
+class PostgresEnvironment : public ::testing::Environment {
+public:
+    static testkit::PostgresCluster& cluster()
+    {
+        if (!s_cluster) {
+            s_dir = std::make_unique<TempDir>();
+            s_cluster = std::make_unique<testkit::PostgresCluster>(s_dir->path());
+        }
+        return *s_cluster;
+    }
+    void TearDown() override
+    {
+        s_cluster.reset();
+        s_dir.reset();
+    }
+
+private:
+    static inline std::unique_ptr<TempDir> s_dir;
+    static inline std::unique_ptr<testkit::PostgresCluster> s_cluster;
+};
+
+[[maybe_unused]] const auto* const postgresEnvironment = ::testing::AddGlobalTestEnvironment(new PostgresEnvironment);
+
+enum class Engine { Sqlite, Postgresql };
+
+void PrintTo(Engine engine, std::ostream* out)
+{
+    *out << (engine == Engine::Sqlite ? "SQLite" : "PostgreSQL");
+}
+
+// Skips only where PostgreSQL is not installed at all: a cluster that does
+// not come up fails the case.
+#define VEXOR_NEED_POSTGRES()                                                                                          \
+    do {                                                                                                               \
+        if (testkit::PostgresCluster::binaries().empty())                                                             \
+            GTEST_SKIP() << "PostgreSQL is not installed (Debian package postgresql)";                                \
+        ASSERT_TRUE(PostgresEnvironment::cluster().ready()) << PostgresEnvironment::cluster().diagnostics();          \
+    } while (false)
+
+class StoreTest : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Engine::Postgresql)
+            VEXOR_NEED_POSTGRES();
+    }
+
+    // Where a store of its own lies: a new file, or a new database.
+    std::string freshLocation()
+    {
+        if (GetParam() == Engine::Sqlite)
+            return m_dir / ("store" + std::to_string(++m_stores) + ".db");
+        const auto url = PostgresEnvironment::cluster().createDatabase();
+        EXPECT_NE(url, "") << PostgresEnvironment::cluster().diagnostics();
+        return url;
+    }
+
+    // Statements on the store's database, behind the store's back.
+    void execute(const std::string& location, const std::string& sql)
+    {
+        if (GetParam() == Engine::Sqlite)
+            sqlite::Connection(location).exec(sql);
+        else
+            pg::Connection(location).exec(sql);
+    }
+
+private:
+    TempDir m_dir;
+    int m_stores = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, ::testing::Values(Engine::Sqlite, Engine::Postgresql),
+    [](const ::testing::TestParamInfo<Engine>& info) { return info.param == Engine::Sqlite ? "Sqlite" : "Postgresql"; });
 
 Banner banner(std::string id, std::vector<std::string> links = {})
 {
@@ -92,7 +172,7 @@ std::string refusal(const std::function<void()>& call)
     return "accepted\n";
 }
 
-TEST(SqliteStoreTest, CallsAndTheStateTheyLeave)
+TEST_P(StoreTest, CallsAndTheStateTheyLeave)
 {
     const struct {
         const char* what;
@@ -197,17 +277,16 @@ TEST(SqliteStoreTest, CallsAndTheStateTheyLeave)
             "day 0 shown 0 clicks 2 starts 0 installs 2 clients\n" },
     };
     for (const auto& row : rows) {
-        TempDir dir;
-        SqliteStore store(dir / "store.db");
-        const auto said = row.calls(store);
-        EXPECT_EQ(said + describe(store), row.expected) << row.what;
+        const auto store = openStore(freshLocation());
+        const auto said = row.calls(*store);
+        EXPECT_EQ(said + describe(*store), row.expected) << row.what;
     }
 }
 
-TEST(SqliteStoreTest, ContentAndConsoleValuesComeBackExactly)
+TEST_P(StoreTest, ContentAndConsoleValuesComeBackExactly)
 {
-    TempDir dir;
-    SqliteStore store(dir / "store.db");
+    const auto owned = openStore(freshLocation());
+    Store& store = *owned;
     const std::string bytes("GIF89a\0\xFF\r\n", 10);
     auto b = banner("A1B2C3", { "http://x/?a=1&b=2" });
     b.image = bytes;
@@ -241,38 +320,40 @@ TEST(SqliteStoreTest, ContentAndConsoleValuesComeBackExactly)
     EXPECT_EQ(store.session("tok", 0), std::nullopt);
 }
 
-TEST(SqliteStoreTest, OpensWhatItWroteAndRefusesWhatItCannotRead)
+TEST_P(StoreTest, OpensWhatItWroteAndRefusesANewerSchema)
 {
-    TempDir dir;
-    {
-        SqliteStore store(dir / "store.db");
-        store.setVersion("1.3");
-    }
-    EXPECT_EQ(openStore(dir / "store.db")->version(), "1.3") << "reopened without migrating again";
-    test::writeFile(dir / "junk.db", std::string(4096, 'x'));
-    EXPECT_THROW(openStore(dir / "junk.db"), StoreError);
-    EXPECT_THROW(openStore(dir / "no/such/folder/store.db"), StoreError);
-    {
-        sqlite::Connection db(dir / "store.db");
-        db.exec("INSERT INTO schema_migrations VALUES (999, 0)");
-    }
+    const auto location = freshLocation();
+    openStore(location)->setVersion("1.3");
+    EXPECT_EQ(openStore(location)->version(), "1.3") << "reopened without migrating again";
+    execute(location, "INSERT INTO schema_migrations VALUES (999, 0)");
     try {
-        openStore(dir / "store.db");
+        openStore(location);
         ADD_FAILURE() << "a newer schema was opened";
     } catch (const StoreError& e) {
         EXPECT_NE(std::string(e.what()).find("newer than this program"), std::string::npos) << e.what();
     }
 }
 
-TEST(SqliteStoreTest, ThreadsAddUpWithoutLoss)
+TEST(SqliteStoreTest, RefusesWhatItCannotOpen)
 {
     TempDir dir;
-    SqliteStore store(dir / "store.db");
+    test::writeFile(dir / "junk.db", std::string(4096, 'x'));
+    EXPECT_THROW(openStore(dir / "junk.db"), StoreError);
+    EXPECT_THROW(openStore(dir / "no/such/folder/store.db"), StoreError);
+}
+
+// Two stores on one database stand in for two servers.
+TEST_P(StoreTest, ThreadsOfTwoServersAddUpWithoutLoss)
+{
+    // Started at once on a new database: one of them makes the tables.
+    const auto location = freshLocation();
+    auto starting = std::async(std::launch::async, [&] { return openStore(location); });
+    const std::unique_ptr<Store> servers[] = { openStore(location), starting.get() };
     constexpr int Threads = 6;
     constexpr int Reports = 40;
     std::vector<std::thread> threads;
     for (int t = 0; t < Threads; ++t)
-        threads.emplace_back([&store, t] {
+        threads.emplace_back([&store = *servers[t % 2], t] {
             for (int i = 0; i < Reports; ++i) {
                 store.recordDisplays(report({ { "100001", 1 }, { "100002", 2 } }), std::to_string(t), Day);
                 store.lineups();
@@ -280,7 +361,7 @@ TEST(SqliteStoreTest, ThreadsAddUpWithoutLoss)
         });
     for (auto& t : threads)
         t.join();
-    const auto days = store.dayTotals(Day, Day);
+    const auto days = servers[0]->dayTotals(Day, Day);
     EXPECT_EQ(days.at(0).displays, 3 * Threads * Reports);
     EXPECT_EQ(days.at(0).clients, Threads);
 }
@@ -320,6 +401,25 @@ TEST(SqliteStoreTest, KilledWriterLeavesWholeReports)
         EXPECT_EQ(rows[0].displays, rows[1].displays);
         EXPECT_GE(rows[0].displays, seen);
     }
+}
+
+// PostgreSQL restarted while a store uses it: meanwhile every call (and a
+// new store) says the database is away; afterwards the same store works again
+// and nothing counted before is lost.
+TEST(PgStoreTest, OutageRaisesUnavailableAndKeepsTheTotals)
+{
+    VEXOR_NEED_POSTGRES();
+    auto& cluster = PostgresEnvironment::cluster();
+    const auto location = cluster.createDatabase();
+    PgStore store(location);
+    store.recordDisplays(report({ { "100001", 5 } }), "1131", Day);
+    ASSERT_TRUE(cluster.stop()) << cluster.diagnostics();
+    EXPECT_THROW(store.recordDisplays(report({ { "100001", 1 } }), "1131", Day), StoreUnavailable);
+    EXPECT_THROW(store.dayTotals(Day, Day), StoreUnavailable);
+    EXPECT_THROW(openStore(location), StoreUnavailable);
+    ASSERT_TRUE(cluster.start()) << cluster.diagnostics();
+    store.recordDisplays(report({ { "100001", 2 } }), "1131", Day);
+    EXPECT_EQ(store.dayTotals(Day, Day).at(0).displays, 7);
 }
 
 TEST(DaysTest, TextAndNumber)

@@ -38,9 +38,11 @@ std::string ServerLogLine::keys() const
     return text;
 }
 
-VendorServer::VendorServer(const std::string& executable, std::vector<std::string> args)
+VendorServer::VendorServer(const std::string& executable, std::vector<std::string> args, bool log)
 {
-    args.insert(args.begin(), {executable, "--port", "0", "--log", logPath()});
+    if (log)
+        args.insert(args.begin(), {"--log", logPath()});
+    args.insert(args.begin(), {executable, "--port", "0"});
     ChildProcess::Options options;
     options.pipeOut = true;
     options.errFile = m_dir / "stderr.txt";

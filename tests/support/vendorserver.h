@@ -36,11 +36,12 @@ std::vector<std::string> actionNames(const std::vector<Line>& log, std::size_t f
 
 class VendorServer {
 public:
-    // Starts `executable` with "--port 0 --log <own folder>/server.log" and
-    // `args` (its default address is 127.0.0.1) and waits (at most 20 s) for
-    // its "listening on ADDR:PORT" line. started() is false when the process
-    // ended first or never said it listens; errorOutput() then says why.
-    VendorServer(const std::string& executable, std::vector<std::string> args);
+    // Starts `executable` with "--port 0 --log <own folder>/server.log" (the
+    // log left out without `log`) and `args` (its default address is
+    // 127.0.0.1) and waits (at most 20 s) for its "listening on ADDR:PORT"
+    // line. started() is false when the process ended first or never said it
+    // listens; errorOutput() then says why.
+    VendorServer(const std::string& executable, std::vector<std::string> args, bool log = true);
     ~VendorServer() = default;  // SIGTERM, then waited for
 
     bool started() const { return m_port > 0; }
