@@ -57,6 +57,12 @@ struct Banner {
     UnixTime created = 0;
 };
 
+// What LOGO answers: the image and its type.
+struct BannerFile {
+    std::string type;
+    std::string bytes;
+};
+
 // A banner without its bytes, for lists.
 struct BannerInfo {
     std::string id;
@@ -90,6 +96,9 @@ struct ModuleEntry {
     std::string key;  // the part before "=" in modl.ini
     std::string name; // the module's name
 };
+
+// The two list files the client downloads: lang.ini (LANGL) and modl.ini (MODL).
+enum class ListKind { Languages, Modules };
 
 struct LanguageEntry {
     std::string name;     // the name shown in the client ("English")
@@ -140,6 +149,11 @@ public:
     virtual std::string addBanner(Banner banner) = 0;
     virtual void updateBanner(std::string_view id, const std::string& name, const std::vector<std::string>& linkTargets) = 0;
     virtual void retireBanner(std::string_view id, bool retired) = 0;
+    // What the query script and /click need of one banner, without the rest;
+    // nothing (or no targets) for an unknown id.
+    virtual std::vector<std::string> linkTargets(std::string_view bannerId) = 0;
+    virtual std::optional<BannerFile> bannerImage(std::string_view id) = 0;
+    virtual std::optional<std::string> bannerPage(std::string_view id) = 0;
 
     virtual std::vector<StoredLineup> lineups() = 0; // standing ones first, by id
     // Adds (id 0) or replaces a line-up; every non-empty slot must name a
@@ -154,6 +168,12 @@ public:
 
     virtual std::vector<ModuleEntry> modules() = 0;
     virtual void setModules(const std::vector<ModuleEntry>& list) = 0;
+    // The list files as LANGL and MODL answer them. setLanguages and
+    // setModules write the header and one "key=value" line per entry with CR
+    // LF; putListFile keeps a file's text as it is (the import), and
+    // languages() and modules() read the entries of either.
+    virtual std::optional<std::string> listFile(ListKind kind) = 0;
+    virtual void putListFile(ListKind kind, std::string_view text) = 0;
 
     virtual std::optional<std::string> version() = 0;
     virtual void setVersion(std::string_view text) = 0;
