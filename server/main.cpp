@@ -1,4 +1,5 @@
 // vexor-server: the stand-in for the vendor's server. See README.md beside this file.
+#include "console/service.h"
 #include "content.h"
 #include "options.h"
 #include "requestlog.h"
@@ -123,10 +124,40 @@ int fail(const std::string& message)
     return ExitFailure;
 }
 
+// The console, when asked for and a console user exists; started by serve()
+// once the signals are blocked, so that its threads never take them.
+struct ConsoleStart {
+    Store* store = nullptr;
+    console::ConsoleService service;
+
+    bool start(const ServerOptions& options)
+    {
+        if (!store)
+            return true;
+        if (!store->hasUsers()) {
+            std::cout << "console: off, no console user yet (add one with: vexor-server passwd --store "
+                      << options.storeFile << " USER)" << std::endl;
+            return true;
+        }
+        std::string error;
+        const int port = service.start(*store, options.consoleAddress, options.consolePort, options.certFile,
+            options.keyFile, {}, error);
+        if (port == 0) {
+            fail(error);
+            return false;
+        }
+        std::cout << "console on " << (options.certFile.empty() ? "http://" : "https://")
+                  << hostForDisplay(options.consoleAddress) << ':' << port << "/console/" << std::endl;
+        return true;
+    }
+};
+
 template <class Server>
-int serve(Server& server, const ServerOptions& options)
+int serve(Server& server, const ServerOptions& options, ConsoleStart& console)
 {
     SignalWatcher watcher(server);
+    if (!console.start(options))
+        return ExitFailure;
     const auto shownAddress = hostForDisplay(options.listenAddress);
     const int port = server.bind(options.listenAddress, options.port);
     if (port == 0)
@@ -155,20 +186,28 @@ int run(const ServerOptions& options)
         return fail(error);
     LineupRotation rotation(std::move(load.lineups), options.rotateEvery);
     VendorScript script(content, rotation, options.versionAnswer);
+    std::unique_ptr<Store> store;
+    if (!options.storeFile.empty())
+        store = openStore(options.storeFile);
+    ConsoleStart console;
+    if (!options.consoleAddress.empty())
+        console.store = store.get();
     if (options.certFile.empty()) {
         VendorServer server(script, *log);
-        return serve(server, options);
+        return serve(server, options, console);
     }
     TlsVendorServer server(script, *log, options.certFile.c_str(), options.keyFile.c_str());
     if (!server.is_valid())
         return fail("cannot load the certificate " + options.certFile + " or its key " + options.keyFile);
-    return serve(server, options);
+    return serve(server, options, console);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "passwd")
+        return console::runPasswd(std::vector<std::string>(argv + 2, argv + argc), std::cin);
     const auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (parsed.help) {
         std::cout << usageText();

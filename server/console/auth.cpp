@@ -55,12 +55,14 @@ bool tokensEqual(std::string_view a, std::string_view b)
 
 Login logIn(Store& store, std::string_view user, std::string_view password, UnixTime now)
 {
-    if (store.failedLoginsSince(user, now - LockOutSeconds) >= MaxFailedLogins)
+    // A failure at second t counts until t + LockOutSeconds - 1.
+    const UnixTime windowStart = now - LockOutSeconds + 1;
+    if (store.failedLoginsSince(user, windowStart) >= MaxFailedLogins)
         return { LoginResult::LockedOut, std::nullopt };
     const auto hash = store.passwordHash(user);
     if (!hash || !passwordMatches(*hash, password)) {
         store.recordFailedLogin(user, now);
-        const bool locked = store.failedLoginsSince(user, now - LockOutSeconds) >= MaxFailedLogins;
+        const bool locked = store.failedLoginsSince(user, windowStart) >= MaxFailedLogins;
         return { locked ? LoginResult::LockedOut : LoginResult::Refused, std::nullopt };
     }
     store.clearFailedLogins(user);

@@ -86,12 +86,18 @@ void setUpServer(httplib::Server& server)
 {
     server.set_payload_max_length(MaxBodyBytes);
     server.set_post_routing_handler(setSecurityHeaders);
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    using Server = httplib::Server;
+    // Called for every answer of 400 and above: only those without a body of
+    // their own (the library's, a route that is not there) get a text here.
+    server.set_error_handler(Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
+        if (!res.body.empty())
+            return Server::HandlerResponse::Unhandled;
         const char* text = res.status == 413 ? "The upload is larger than 2 MiB; nothing was changed.\n"
             : res.status == 404              ? "Not found.\n"
                                              : "The request was refused.\n";
         res.set_content(text, "text/plain; charset=utf-8");
-    });
+        return Server::HandlerResponse::Handled;
+    }));
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
         res.status = 500;
         std::string text = "The console could not do that";
