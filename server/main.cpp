@@ -1,8 +1,11 @@
 // vexor-server: the stand-in for the vendor's server. See README.md beside this file.
 #include "console/service.h"
 #include "content.h"
+#include "importer.h"
 #include "options.h"
 #include "requestlog.h"
+#include "source.h"
+#include "store.h"
 #include "vendorscript.h"
 #include "vendorserver.h"
 
@@ -124,39 +127,13 @@ int fail(const std::string& message)
     return ExitFailure;
 }
 
-// The console, when asked for and a console user exists; started by serve()
-// once the signals are blocked, so that its threads never take them.
-struct ConsoleStart {
-    Store* store = nullptr;
-    console::ConsoleService service;
-
-    bool start(const ServerOptions& options)
-    {
-        if (!store)
-            return true;
-        if (!store->hasUsers()) {
-            std::cout << "console: off, no console user yet (add one with: vexor-server passwd --store "
-                      << options.storeFile << " USER)" << std::endl;
-            return true;
-        }
-        std::string error;
-        const int port = service.start(*store, options.consoleAddress, options.consolePort, options.certFile,
-            options.keyFile, {}, error);
-        if (port == 0) {
-            fail(error);
-            return false;
-        }
-        std::cout << "console on " << (options.certFile.empty() ? "http://" : "https://")
-                  << hostForDisplay(options.consoleAddress) << ':' << port << "/console/" << std::endl;
-        return true;
-    }
-};
-
 template <class Server>
-int serve(Server& server, const ServerOptions& options, ConsoleStart& console)
+int serve(Server& server, const ServerOptions& options, Store* store)
 {
     SignalWatcher watcher(server);
-    if (!console.start(options))
+    // Started once the signals are blocked, so that its threads never take them.
+    console::ConsoleService console;
+    if (store && !options.consoleAddress.empty() && !console.startFor(*store, options))
         return ExitFailure;
     const auto shownAddress = hostForDisplay(options.listenAddress);
     const int port = server.bind(options.listenAddress, options.port);
@@ -171,8 +148,47 @@ int serve(Server& server, const ServerOptions& options, ConsoleStart& console)
     return 0;
 }
 
+int serveScript(ScriptSource& source, RequestLog* log, const ServerOptions& options, Store* store = nullptr)
+{
+    VendorScript script(source, options.versionAnswer);
+    if (options.certFile.empty()) {
+        VendorServer server(script, log);
+        return serve(server, options, store);
+    }
+    TlsVendorServer server(script, log, options.certFile.c_str(), options.keyFile.c_str());
+    if (!server.is_valid())
+        return fail("cannot load the certificate " + options.certFile + " or its key " + options.keyFile);
+    return serve(server, options, store);
+}
+
+// The store holds the reports, so it logs requests only when asked to.
+std::unique_ptr<RequestLog> openLog(const ServerOptions& options, std::string& error)
+{
+    if (options.store && options.logFile.empty())
+        return nullptr;
+    return RequestLog::open(options.logFile, error);
+}
+
+int runWithStore(const ServerOptions& options)
+{
+    std::unique_ptr<Store> store;
+    try {
+        store = openStore(*options.store);
+    } catch (const StoreError& e) {
+        return fail(std::string("cannot open the store: ") + e.what());
+    }
+    std::string error;
+    const auto log = openLog(options, error);
+    if (!error.empty())
+        return fail(error);
+    StoreSource source(*store, options.rotateEvery);
+    return serveScript(source, log.get(), options, store.get());
+}
+
 int run(const ServerOptions& options)
 {
+    if (options.store)
+        return runWithStore(options);
     const ContentStore content(options.contentDir ? fs::path(*options.contentDir) : defaultContentDir());
     if (!fs::is_directory(content.root()))
         return fail("the content folder " + content.root().string() + " does not exist");
@@ -181,34 +197,66 @@ int run(const ServerOptions& options)
         return fail(load.error);
     warnAboutMissingBanners(content, load.lineups);
     std::string error;
-    const auto log = RequestLog::open(options.logFile, error);
+    const auto log = openLog(options, error);
     if (!log)
         return fail(error);
     LineupRotation rotation(std::move(load.lineups), options.rotateEvery);
-    VendorScript script(content, rotation, options.versionAnswer);
-    std::unique_ptr<Store> store;
-    if (!options.storeFile.empty())
-        store = openStore(options.storeFile);
-    ConsoleStart console;
-    if (!options.consoleAddress.empty())
-        console.store = store.get();
-    if (options.certFile.empty()) {
-        VendorServer server(script, *log);
-        return serve(server, options, console);
+    ContentSource source(content, rotation);
+    return serveScript(source, log.get(), options);
+}
+
+// A store the import created is removed again when the import fails.
+int runImport(const ImportOptions& options)
+{
+    const ContentStore content(options.contentDir);
+    if (!fs::is_directory(content.root()))
+        return fail("the content folder " + content.root().string() + " does not exist");
+    std::error_code ec;
+    const bool existed = fs::exists(options.store, ec);
+    ImportResult result;
+    try {
+        const auto store = openStore(options.store);
+        result = importContent(content, *store);
+    } catch (const std::exception& e) {
+        result.error = e.what();
     }
-    TlsVendorServer server(script, *log, options.certFile.c_str(), options.keyFile.c_str());
-    if (!server.is_valid())
-        return fail("cannot load the certificate " + options.certFile + " or its key " + options.keyFile);
-    return serve(server, options, console);
+    if (!result.error.empty()) {
+        if (!existed) {
+            for (const char* suffix : { "", "-wal", "-shm" })
+                fs::remove(options.store + suffix, ec);
+        }
+        return fail("import: " + result.error);
+    }
+    std::cout << "imported " << result.banners << " banners, " << result.lineups << " line-ups and "
+              << result.languageFiles << " language files into " << options.store << std::endl;
+    return 0;
+}
+
+int importMain(const std::vector<std::string>& args)
+{
+    const auto parsed = parseImportOptions(args);
+    if (parsed.help) {
+        std::cout << importUsageText();
+        return 0;
+    }
+    if (!parsed.options) {
+        std::cerr << "vexor-server: " << parsed.error << '\n';
+        return ExitUsage;
+    }
+    return runImport(*parsed.options);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::string(argv[1]) == "passwd")
-        return console::runPasswd(std::vector<std::string>(argv + 2, argv + argc), std::cin);
-    const auto parsed = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    // Subcommands come first; everything else starts the server.
+    if (!args.empty() && args[0] == "import")
+        return importMain({ args.begin() + 1, args.end() });
+    if (!args.empty() && args[0] == "passwd")
+        return console::runPasswd({ args.begin() + 1, args.end() }, std::cin);
+    const auto parsed = parseOptions(args);
     if (parsed.help) {
         std::cout << usageText();
         return 0;

@@ -47,6 +47,13 @@ const std::map<std::string, Setter>& setters()
                 o.contentDir = v;
                 return std::nullopt;
             } },
+        { "--store",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                if (v.empty())
+                    return "a file is needed";
+                o.store = v;
+                return std::nullopt;
+            } },
         { "--log",
             [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
                 if (v.empty())
@@ -81,13 +88,6 @@ const std::map<std::string, Setter>& setters()
                 if (v.empty())
                     return "a file name is needed";
                 o.keyFile = v;
-                return std::nullopt;
-            } },
-        { "--store",
-            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
-                if (v.empty())
-                    return "a file name is needed";
-                o.storeFile = v;
                 return std::nullopt;
             } },
         { "--console",
@@ -149,9 +149,44 @@ OptionsParse parseOptions(const std::vector<std::string>& args)
     }
     if (options.certFile.empty() != options.keyFile.empty())
         return { std::nullopt, false, "--cert and --key go together" };
-    if (!options.consoleAddress.empty() && options.storeFile.empty())
+    if (options.store && options.contentDir)
+        return { std::nullopt, false,
+            "--store and --content: one or the other (vexor-server import loads a content folder into a store)" };
+    if (!options.consoleAddress.empty() && !options.store)
         return { std::nullopt, false, "--console needs --store" };
     return { options, false, {} };
+}
+
+ImportParse parseImportOptions(const std::vector<std::string>& args)
+{
+    ImportOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h")
+            return { std::nullopt, true, {} };
+        const auto eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        std::string* target = name == "--store" ? &options.store : name == "--content" ? &options.contentDir : nullptr;
+        if (!target)
+            return { std::nullopt, false, "import: unknown argument \"" + arg + "\" (see import --help)" };
+        if (eq != std::string::npos)
+            *target = arg.substr(eq + 1);
+        else if (i + 1 < args.size())
+            *target = args[++i];
+        if (target->empty())
+            return { std::nullopt, false, "import: " + name + ": a value is missing" };
+    }
+    if (options.store.empty() || options.contentDir.empty())
+        return { std::nullopt, false, "import: --store FILE and --content DIR are needed" };
+    return { options, false, {} };
+}
+
+std::string importUsageText()
+{
+    return "Usage: vexor-server import --store FILE --content DIR\n"
+           "Loads a content folder (banners, line-ups, language and module lists, language\n"
+           "files, version, web pages) into a store, created when missing. The store must\n"
+           "hold no banners and no line-ups yet.\n";
 }
 
 std::string usageText()
@@ -163,14 +198,16 @@ std::string usageText()
            "  --listen ADDR          address to listen on (default 127.0.0.1)\n"
            "  --port N               port, 0 for any free one (default 8431)\n"
            "  --content DIR          content folder (default: content/ beside the program)\n"
-           "  --log FILE             append one line per request to FILE (default: standard output)\n"
+           "  --store FILE           answer from this SQLite store and record what clients report\n"
+           "                         (instead of a content folder; see vexor-server import --help)\n"
+           "  --log FILE             append one line per request to FILE (default: standard output;\n"
+           "                         with --store none)\n"
            "  --rotate-every N       serve the next banner line-up after every N LCOUNT\n"
            "                         requests (default 0: always the first)\n"
            "  --port-file FILE       write the port to FILE once listening\n"
            "  --version-answer TEXT  answer VERSION with TEXT instead of the content's version.txt\n"
            "  --cert FILE            serve https (TLS 1.2 and newer): the certificate chain (PEM)\n"
            "  --key FILE             and its private key (PEM); both or neither\n"
-           "  --store FILE           the store (SQLite file, created when missing)\n"
            "  --console ADDR:PORT    serve the vendor's console there (needs --store and a\n"
            "                         console user; over https with --cert and --key)\n"
            "  --help                 show this text\n"

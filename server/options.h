@@ -17,13 +17,13 @@ struct ServerOptions {
     std::string listenAddress = "127.0.0.1";
     int port = DefaultPort;            // 0: any free port
     std::optional<std::string> contentDir; // unset: the default folder
-    std::string logFile;               // empty: standard output
+    std::optional<std::string> store;  // answer from this store and record the reports
+    std::string logFile;               // empty: standard output (no log with a store)
     std::uint64_t rotateEvery = 0;     // LCOUNT answers per line-up; 0: no rotation
     std::string portFile;              // empty: none
     std::optional<std::string> versionAnswer;
     std::string certFile;              // with keyFile: serve TLS; empty: plain HTTP
     std::string keyFile;
-    std::string storeFile;             // empty: answer from the content folder only
     std::string consoleAddress;        // empty: no console
     int consolePort = 0;
 };
@@ -39,5 +39,22 @@ struct OptionsParse {
 OptionsParse parseOptions(const std::vector<std::string>& args);
 
 std::string usageText();
+
+// "vexor-server import --store FILE --content DIR": both needed.
+struct ImportOptions {
+    std::string store;
+    std::string contentDir;
+};
+
+struct ImportParse {
+    std::optional<ImportOptions> options;
+    bool help = false;
+    std::string error;
+};
+
+// Reads the arguments after "import".
+ImportParse parseImportOptions(const std::vector<std::string>& args);
+
+std::string importUsageText();
 
 } // namespace vexor::server

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "content.h"
-#include "lineup.h"
 #include "query.h"
+#include "source.h"
 
+#include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,39 +14,57 @@
 namespace vexor::server {
 
 inline constexpr std::string_view ScriptPath = "/cgi-bin/script/vexor_parser.pl";
+inline constexpr std::string_view ClickPath = "/click";
 
 struct Answer {
     int status = 200;
     std::string contentType;
     std::string body;
+    std::string location; // for a redirect
 };
 
 // Answers of the query script, by action (key A):
 //   LANGL    the language index             VERSION  the version text
-//   MODL     the module list                LCOUNT   the next line-up, 66 characters
-//   LOGO     banner image of LOGOID (GIF)   HTML     banner page of LOGOID
+//   MODL     the module list                LCOUNT   the line-up in force, 66 characters
+//   LOGO     banner image of LOGOID         HTML     banner page of LOGOID
 //   LANGC    the language file named by L
-// The other keys the client sends (MID, MCID, MUID, L, STARTUP, INSTALL,
-// LOGOIDS, LOG, LF) are only logged. A missing or unknown action or a missing
-// LOGOID or L gives 400; an unknown banner, language file or content file
-// 404; every error body is one short line of text.
+// A missing or unknown action or a missing LOGOID or L gives 400; an unknown
+// banner, language file or content file 404; every error body is one short
+// line of text.
+//
+// With a source that records (the store), the reports are recorded for the
+// client id MCID and the UTC day: LANGL's STARTUP (a decimal count) and
+// INSTALL=True, every VERSION as a version check, LCOUNT's display report
+// (a malformed one is counted as rejected; the answer is the same). A store
+// error answers 503 with one line: the client tries again next cycle.
 class VendorScript {
 public:
-    // `versionAnswer`, when set, replaces the content's version text.
-    VendorScript(const ContentStore& content, LineupRotation& rotation, std::optional<std::string> versionAnswer);
+    using Clock = std::function<UnixTime()>;
+
+    // `versionAnswer`, when set, replaces the source's version text; `clock`
+    // gives the time of a request (the system's by default).
+    VendorScript(ScriptSource& source, std::optional<std::string> versionAnswer, Clock clock = {});
 
     Answer answerQuery(const std::vector<QueryPair>& pairs);
     // A GET of any other path: the update page (/update/index.php), the FAQ
-    // (/faq, /faq/, /faq/index.htm) or 404.
-    Answer answerPage(std::string_view path) const;
+    // (/faq, /faq/, /faq/index.htm), a click (/click?b=<banner id>&to=<url>:
+    // 302 to the URL and one click counted when it is one of the banner's
+    // link targets) or 404.
+    Answer answerPage(std::string_view path, const std::vector<QueryPair>& pairs = {});
 
 private:
-    Answer banner(const std::vector<QueryPair>& pairs, bool image) const;
-    Answer languageFile(const std::vector<QueryPair>& pairs) const;
+    Answer action(const std::string& name, const std::vector<QueryPair>& pairs);
+    Answer lineupAnswer(const std::vector<QueryPair>& pairs);
+    Answer banner(const std::vector<QueryPair>& pairs, bool image);
+    Answer languageFile(const std::vector<QueryPair>& pairs);
+    Answer click(const std::vector<QueryPair>& pairs);
+    void recordLanguageList(const std::vector<QueryPair>& pairs);
+    Answer unavailable(const std::exception& e);
 
-    const ContentStore& m_content;
-    LineupRotation& m_rotation;
+    ScriptSource& m_source;
     std::optional<std::string> m_versionAnswer;
+    Clock m_clock;
+    std::atomic<UnixTime> m_lastComplaint { 0 };
 };
 
 } // namespace vexor::server

@@ -47,6 +47,7 @@ const char* reasonText(int status)
         return "not found";
     case 405:
         return "method not allowed";
+
     case 414:
         return "request line too long";
     default:
@@ -57,6 +58,8 @@ const char* reasonText(int status)
 void setAnswer(httplib::Response& res, Answer answer)
 {
     res.status = answer.status;
+    if (!answer.location.empty())
+        res.set_header("Location", answer.location);
     res.set_content(std::move(answer.body), answer.contentType.c_str());
 }
 
@@ -118,13 +121,14 @@ httplib::Server::HandlerResponse BasicVendorServer<Base>::dispatch(
     LogEntry entry { std::chrono::system_clock::now(), req.remote_addr, req.method, req.path,
         isScript && req.method == "GET", parseQuery(req.target) };
     // Logged before the answer goes out: whoever has the answer finds the line.
-    m_log.write(entry);
+    if (m_log)
+        m_log->write(entry);
     if (req.method != "GET" && req.method != "HEAD")
-        setAnswer(res, { 405, "text/plain", "method not allowed\n" });
+        setAnswer(res, { 405, "text/plain", "method not allowed\n", {} });
     else if (isScript)
         setAnswer(res, m_script.answerQuery(entry.pairs));
     else
-        setAnswer(res, m_script.answerPage(req.path));
+        setAnswer(res, m_script.answerPage(req.path, entry.pairs));
     return httplib::Server::HandlerResponse::Handled;
 }
 

@@ -9,7 +9,8 @@
 
 namespace vexor::server {
 
-// The HTTP side of the stand-in server: every request is logged, then
+// The HTTP side of the stand-in server: every request is logged (when there
+// is a log), then
 // answered by the VendorScript (GET and HEAD; other methods get 405), and the
 // connection is closed after one answer. The client reads every body until
 // the server closes, and it opens a new connection per request anyway.
@@ -21,7 +22,7 @@ template <class Base>
 class BasicVendorServer : public Base {
 public:
     template <class... BaseArgs>
-    BasicVendorServer(VendorScript& script, RequestLog& log, BaseArgs&&... baseArgs)
+    BasicVendorServer(VendorScript& script, RequestLog* log, BaseArgs&&... baseArgs)
         : Base(std::forward<BaseArgs>(baseArgs)...)
         , m_script(script)
         , m_log(log)
@@ -38,7 +39,7 @@ private:
     httplib::Server::HandlerResponse dispatch(const httplib::Request& req, httplib::Response& res);
 
     VendorScript& m_script;
-    RequestLog& m_log;
+    RequestLog* m_log;
 };
 
 // Plain HTTP. It reads the request line itself (RepairingSocketStream), so

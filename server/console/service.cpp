@@ -1,6 +1,7 @@
 #include "service.h"
 
 #include "auth.h"
+#include "lineupchoice.h"
 
 #include <iostream>
 
@@ -38,6 +39,38 @@ int ConsoleService::start(Store& store, const std::string& address, int port, co
     }
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     return bound;
+}
+
+LineupChooser storeLineupChooser(Store& store, std::uint64_t rotateEvery)
+{
+    return [&store, rotateEvery](const std::string& clientId, UnixTime now) {
+        const auto lineups = store.lineups();
+        const auto* chosen = chooseStoredLineup(lineups, now, clientId, 0, rotateEvery);
+        return LineupChoice { countAnswer(chooseLineup(lineups, now, clientId, 0, rotateEvery)), chosen ? chosen->id : 0 };
+    };
+}
+
+bool ConsoleService::startFor(Store& store, const ServerOptions& options)
+{
+    const std::string shown = options.consoleAddress.find(':') != std::string::npos
+        ? "[" + options.consoleAddress + "]" : options.consoleAddress;
+    if (!store.hasUsers()) {
+        std::cout << "console: off, no console user yet (add one with: vexor-server passwd --store "
+                  << options.store.value_or("FILE") << " USER)" << std::endl;
+        return true;
+    }
+    ConsoleOptions consoleOptions;
+    consoleOptions.chooseLineup = storeLineupChooser(store, options.rotateEvery);
+    std::string error;
+    const int port = start(store, options.consoleAddress, options.consolePort, options.certFile, options.keyFile,
+        std::move(consoleOptions), error);
+    if (port == 0) {
+        std::cerr << "vexor-server: " << error << '\n';
+        return false;
+    }
+    std::cout << "console on " << (options.certFile.empty() ? "http://" : "https://") << shown << ':' << port
+              << "/console/" << std::endl;
+    return true;
 }
 
 int runPasswd(const std::vector<std::string>& args, std::istream& in)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "console.h"
+#include "options.h"
 
 #include <memory>
 #include <string>
@@ -24,10 +25,20 @@ public:
     int start(Store& store, const std::string& address, int port, const std::string& certFile,
         const std::string& keyFile, ConsoleOptions options, std::string& error);
 
+    // The console as --console asks for it, over `store`: off, with a line
+    // saying so, while the store has no console user. False (with a message
+    // on standard error) when it cannot start.
+    bool startFor(Store& store, const ServerOptions& options);
+
 private:
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
 };
+
+// What LCOUNT answers a client now: the query script's own choice. With
+// --rotate-every the standing line-ups take turns; the first one's turn is
+// shown.
+LineupChooser storeLineupChooser(Store& store, std::uint64_t rotateEvery);
 
 // `vexor-server passwd --store FILE USER`: the exit status; the password is
 // the first line of `in`.

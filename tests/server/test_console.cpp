@@ -4,6 +4,7 @@
 #include "console/console.h"
 #include "console/forms.h"
 #include "console/html.h"
+#include "console/service.h"
 #include "sqlitestore.h"
 #include "tempdir.h"
 
@@ -32,7 +33,7 @@ protected:
     {
         stopConsole();
         m_server = std::make_unique<httplib::Server>();
-        mountConsole(*m_server, *m_store, { tls, {}, [this] { return m_now.load(); } });
+        mountConsole(*m_server, *m_store, { tls, storeLineupChooser(*m_store, 0), [this] { return m_now.load(); } });
         const int port = m_server->bind_to_any_port("127.0.0.1");
         ASSERT_GT(port, 0);
         m_thread = std::thread([this] { m_server->listen_after_bind(); });
