@@ -62,8 +62,14 @@ Login logIn(Store& store, std::string_view user, std::string_view password, Unix
     const auto hash = store.passwordHash(user);
     if (!hash || !passwordMatches(*hash, password)) {
         store.recordFailedLogin(user, now);
-        const bool locked = store.failedLoginsSince(user, windowStart) >= MaxFailedLogins;
-        return { locked ? LoginResult::LockedOut : LoginResult::Refused, std::nullopt };
+        if (store.failedLoginsSince(user, windowStart) < MaxFailedLogins)
+            return { LoginResult::Refused, std::nullopt };
+        // The store only counts failures in a window; written again at this
+        // second, they keep the lock for ten minutes from now however far
+        // apart the five were.
+        for (int i = 1; i < MaxFailedLogins; ++i)
+            store.recordFailedLogin(user, now);
+        return { LoginResult::LockedOut, std::nullopt };
     }
     store.clearFailedLogins(user);
     ConsoleSession session { randomToken(), std::string(user), randomToken(), now + SessionSeconds };

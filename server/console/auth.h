@@ -33,7 +33,7 @@ struct Login {
 
 // Checks a login against the store. After MaxFailedLogins failures within
 // LockOutSeconds every attempt for that user name is refused, the right
-// password too, until the oldest of them is that old; a refused attempt
+// password too, for LockOutSeconds from the last of them; a refused attempt
 // counts even for a name that has no user, so that the answer does not tell
 // which names exist. An accepted login clears the count and saves a new
 // session.
