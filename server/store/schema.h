@@ -13,6 +13,7 @@
 // differently are placeholders that dialectSql() fills in:
 //   {serial}  an integer key the database numbers itself
 //   {bytes}   bytes kept exactly (pages, images, 8-bit texts, client ids)
+//   {keyed}   after a table whose rows are found by its primary key alone
 namespace vexor::server {
 
 enum class Dialect { Sqlite, Postgresql };

@@ -69,11 +69,11 @@ void SqliteStore::recordDisplays(const DisplayReport& report, std::string_view c
         const auto count = static_cast<std::int64_t>(report.counts[slot]);
         if (id == EmptySlotId || count == 0)
             continue;
-        db->prepare("INSERT INTO display_days (day, banner_id, client_id, displays) VALUES (?, ?, ?, ?)"
-                    " ON CONFLICT (day, banner_id, client_id) DO UPDATE SET displays = displays + excluded.displays")
+        db->prepare("INSERT INTO display_days (day, client_id, banner_id, displays) VALUES (?, ?, ?, ?)"
+                    " ON CONFLICT (day, client_id, banner_id) DO UPDATE SET displays = displays + excluded.displays")
             .bindText(1, day)
-            .bindText(2, id)
-            .bindBlob(3, clientId)
+            .bindBlob(2, clientId)
+            .bindText(3, id)
             .bind(4, count)
             .run();
         db->prepare("INSERT INTO banner_days (day, banner_id, displays) VALUES (?, ?, ?)"

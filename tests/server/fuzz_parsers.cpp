@@ -1,8 +1,9 @@
 // Fuzz target for the server's parsers of client input: the request line, the
-// query, and line-up files. Besides not crashing, each checks what callers
+// query, line-up files, display reports and banner pages' click links. Besides not crashing, each checks what callers
 // rely on and aborts when it does not hold.
 #include "lineup.h"
 #include "query.h"
+#include "reports.h"
 #include "requestline.h"
 
 #include <algorithm>
@@ -52,6 +53,23 @@ void lineup(std::string_view text)
         check(countAnswer(*parsed.lineup).size() == 66);
 }
 
+// The input split in the middle as LOGOIDS and LOG; and as a banner page.
+void report(std::string_view text)
+{
+    const std::string ids(text.substr(0, text.size() / 2));
+    const std::string log(text.substr(text.size() / 2));
+    const auto checked = checkDisplayReport(&ids, &log);
+    check(checked.report.has_value() == checked.reason.empty());
+    if (checked.report) {
+        for (const auto& id : checked.report->ids)
+            check(isBannerId(id));
+        for (const auto count : checked.report->counts)
+            check(count <= 0xFFFFFF);
+    }
+    for (const auto& target : clickTargets(text, "100001"))
+        check(!target.empty());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -60,5 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     requestLine(text);
     query(text);
     lineup(text);
+    report(text);
     return 0;
 }

@@ -64,6 +64,7 @@ TEST(ServerCommandLineTest, TakenPortIsAnError)
 TEST(ServerCommandLineTest, BadStartsExplainThemselves)
 {
     TempDir dir;
+    const auto junk = dir.write("junk.db", std::string(4096, 'x'));
     const struct {
         std::vector<std::string> args;
         int exitStatus;
@@ -79,6 +80,12 @@ TEST(ServerCommandLineTest, BadStartsExplainThemselves)
         { { "--port", "0", "--content", shippedContent().string(), "--cert", (dir / "none.pem"),
               "--key", (dir / "none.key") },
             1, "cannot load the certificate" },
+        { { "--port", "0", "--store", junk }, 1, "cannot open the store" },
+        { { "--store", junk, "--content", dir.path() }, 2, "--store and --content: one or the other" },
+        { { "import", "--store", dir / "s.db" }, 2, "import: --store FILE and --content DIR are needed" },
+        { { "import", "--bogus" }, 2, "import: unknown argument \"--bogus\"" },
+        { { "import", "--store", dir / "s.db", "--content", dir / "none" }, 1, "does not exist" },
+        { { "import", "--store", junk, "--content", shippedContent().string() }, 1, "import: " },
     };
     for (const auto& row : rows) {
         const auto run = runServer(row.args, 10s);
@@ -87,12 +94,30 @@ TEST(ServerCommandLineTest, BadStartsExplainThemselves)
     }
 }
 
+TEST(ServerCommandLineTest, FailedImportLeavesNoStore)
+{
+    TempDir dir;
+    writeVendorContent(dir / "content", { "100001 000000 000000 000000 000000 000000 000000 000000 000000 000000 5000" });
+    dir.write("content/lineups/2.txt", "100009 000000 000000 000000 000000 000000 000000 000000 000000 000000 5000");
+    const auto run = runServer({ "import", "--store", dir / "store.db", "--content", dir / "content" }, 30s);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_NE(run.err.find("line-up 2: slot 0: no banner 100009"), std::string::npos) << run.err;
+    EXPECT_FALSE(dir.exists("store.db"));
+    const auto again = runServer({ "import", "--store", dir / "store.db", "--content", shippedContent().string() }, 30s);
+    EXPECT_EQ(again.exitStatus, 0) << again.err;
+    EXPECT_NE(again.out.find("imported 8 banners, 3 line-ups and 2 language files"), std::string::npos) << again.out;
+    const auto twice = runServer({ "import", "--store", dir / "store.db", "--content", shippedContent().string() }, 30s);
+    EXPECT_EQ(twice.exitStatus, 1);
+    EXPECT_NE(twice.err.find("holds banners or line-ups already"), std::string::npos) << twice.err;
+}
+
 TEST(ServerCommandLineTest, Help)
 {
     const auto run = runServer({ "--help" }, 10s);
     EXPECT_EQ(run.exitStatus, 0);
-    for (const char* option : { "--listen", "--port", "--content", "--log", "--rotate-every", "--port-file", "--version-answer" })
+    for (const char* option : { "--listen", "--port", "--content", "--store", "--log", "--rotate-every", "--port-file", "--version-answer" })
         EXPECT_NE(run.out.find(option), std::string::npos) << option;
+    EXPECT_NE(runServer({ "import", "--help" }, 10s).out.find("--store FILE --content DIR"), std::string::npos);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "lineup.h"
+#include "lineupchoice.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +163,61 @@ TEST(LineupRotationTest, ConcurrentCallersShareTheCountFairly)
     ASSERT_EQ(total.size(), 4u);
     for (const auto& [interval, count] : total)
         EXPECT_EQ(count, Calls) << "line-up " << interval;
+}
+
+StoredLineup stored(std::int64_t id, const char* first, std::optional<UnixTime> from, std::optional<UnixTime> until,
+    std::optional<std::string> client, UnixTime created = 100)
+{
+    StoredLineup l;
+    l.id = id;
+    l.lineup.ids.fill("000000");
+    l.lineup.ids[0] = first;
+    l.lineup.intervalMs = 1000;
+    l.validFrom = from;
+    l.validUntil = until;
+    l.clientId = std::move(client);
+    l.created = created;
+    return l;
+}
+
+TEST(ChooseLineupTest, PlannedInForceElseStandingElseEmpty)
+{
+    const auto s1 = stored(1, "S11111", {}, {}, {});
+    const auto s2 = stored(2, "S22222", {}, {}, {});
+    const auto window = stored(3, "W33333", 1000, 2000, {});
+    const auto open = stored(4, "O44444", 1500, {}, {}, 50);
+    const auto mine = stored(5, "M55555", {}, 3000, "1131");
+    const auto later = stored(6, "L66666", 1000, 2000, {}, 100);
+    const struct {
+        const char* what;
+        std::vector<StoredLineup> lineups;
+        UnixTime now;
+        std::string client;
+        std::uint64_t served;
+        std::uint64_t every;
+        std::string first; // slot 0 of the answer
+    } rows[] = {
+        { "nothing at all", {}, 0, "1", 0, 0, "000000" },
+        { "the first standing one", { s1, s2 }, 0, "1", 5, 0, "S11111" },
+        { "standing in turn", { s1, s2 }, 0, "1", 3, 2, "S22222" },
+        { "standing in turn, round again", { s1, s2 }, 0, "1", 4, 2, "S11111" },
+        { "a period that covers now", { s1, window }, 1000, "1", 0, 0, "W33333" },
+        { "its end is not in it", { s1, window }, 2000, "1", 0, 0, "S11111" },
+        { "before it begins", { s1, window }, 999, "1", 0, 0, "S11111" },
+        { "created later wins", { s1, window, open }, 1600, "1", 0, 0, "W33333" },
+        { "same second: the higher id", { window, later }, 1500, "1", 0, 0, "L66666" },
+        { "an open end", { s1, open }, 9999999, "1", 0, 0, "O44444" },
+        { "for that client", { s1, mine }, 0, "1131", 0, 0, "M55555" },
+        { "not for another", { s1, mine }, 0, "1132", 0, 0, "S11111" },
+        { "no standing one, none in force", { window }, 0, "1", 0, 0, "000000" },
+    };
+    for (const auto& row : rows) {
+        const auto lineup = chooseLineup(row.lineups, row.now, row.client, row.served, row.every);
+        EXPECT_EQ(lineup.ids[0], row.first) << row.what;
+        if (row.first == "000000") {
+            EXPECT_EQ(lineup.intervalMs, NoLineupIntervalMs) << row.what;
+        }
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <random>
 #include <set>
 #include <thread>
@@ -39,24 +40,46 @@ bool isUtcTime(std::string_view text)
     return true;
 }
 
-// The shipped content, served as it comes.
-class ShippedServerTest : public testing::Test {
+enum class From { Content, Store };
+
+// The shipped content, served as it comes from the folder, or from a store
+// it was imported into: the answers are the same bytes.
+class ShippedServerTest : public testing::TestWithParam<From> {
 protected:
-    static void SetUpTestSuite() { s_server = new VendorServer(VEXOR_SERVER_EXE, { "--content", shippedContent().string() }); }
     static void TearDownTestSuite()
     {
-        delete s_server;
-        s_server = nullptr;
+        s_servers.clear();
+        s_dir.reset();
     }
-    void SetUp() override { ASSERT_TRUE(s_server->started()) << s_server->errorOutput(); }
+    void SetUp() override
+    {
+        auto& server = s_servers[GetParam()];
+        if (!server)
+            server = start(GetParam());
+        ASSERT_TRUE(server->started()) << server->errorOutput();
+    }
 
-    static int port() { return s_server->port(); }
-    static VendorServer* s_server;
+    static std::unique_ptr<VendorServer> start(From from)
+    {
+        if (from == From::Content)
+            return std::make_unique<VendorServer>(VEXOR_SERVER_EXE, std::vector<std::string> { "--content", shippedContent().string() });
+        s_dir = std::make_unique<TempDir>();
+        const auto store = *s_dir / "store.db";
+        const auto run = runServer({ "import", "--store", store, "--content", shippedContent().string() }, 30s);
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        return std::make_unique<VendorServer>(VEXOR_SERVER_EXE, std::vector<std::string> { "--store", store });
+    }
+
+    static int port() { return s_servers[GetParam()]->port(); }
+    static bool running() { return s_servers[GetParam()]->running(); }
+    static inline std::map<From, std::unique_ptr<VendorServer>> s_servers;
+    static inline std::unique_ptr<TempDir> s_dir;
 };
 
-VendorServer* ShippedServerTest::s_server = nullptr;
+INSTANTIATE_TEST_SUITE_P(Sources, ShippedServerTest, testing::Values(From::Content, From::Store),
+    [](const testing::TestParamInfo<From>& info) { return info.param == From::Content ? "Content" : "Store"; });
 
-TEST_F(ShippedServerTest, ListsAnswerWithTheirHeaderLine)
+TEST_P(ShippedServerTest, ListsAnswerWithTheirHeaderLine)
 {
     const struct {
         const char* action;
@@ -78,7 +101,7 @@ TEST_F(ShippedServerTest, ListsAnswerWithTheirHeaderLine)
         EXPECT_NE(modules.find(line), std::string::npos) << line;
 }
 
-TEST_F(ShippedServerTest, VersionIsTheBareText)
+TEST_P(ShippedServerTest, VersionIsTheBareText)
 {
     const auto r = get(port(), query("VERSION", "&L=English"));
     EXPECT_EQ(r.status, 200);
@@ -86,7 +109,7 @@ TEST_F(ShippedServerTest, VersionIsTheBareText)
     EXPECT_EQ(r.header("content-length"), "3");
 }
 
-TEST_F(ShippedServerTest, CountAnswerIsSixtySixCharacters)
+TEST_P(ShippedServerTest, CountAnswerIsSixtySixCharacters)
 {
     const auto r = get(port(), query("LCOUNT", "&LOGOIDS=" + std::string(60, '0') + "&LOG=" + std::string(60, '0') + "&LF=2"));
     EXPECT_EQ(r.status, 200);
@@ -94,7 +117,7 @@ TEST_F(ShippedServerTest, CountAnswerIsSixtySixCharacters)
     EXPECT_TRUE(isCountAnswer(r.body));
 }
 
-TEST_F(ShippedServerTest, BannersComeByteForByte)
+TEST_P(ShippedServerTest, BannersComeByteForByte)
 {
     for (const auto& entry : fs::directory_iterator(shippedContent() / "banners")) {
         const auto id = entry.path().stem().string();
@@ -108,7 +131,7 @@ TEST_F(ShippedServerTest, BannersComeByteForByte)
     EXPECT_EQ(get(port(), query("HTML")).status, 400);
 }
 
-TEST_F(ShippedServerTest, LanguageFilesByName)
+TEST_P(ShippedServerTest, LanguageFilesByName)
 {
     for (const char* file : { "deutsch.lng", "english.lng" }) {
         const auto r = get(port(), query("LANGC", std::string("&L=") + file));
@@ -117,7 +140,7 @@ TEST_F(ShippedServerTest, LanguageFilesByName)
     }
 }
 
-TEST_F(ShippedServerTest, BadActionsGet400WithAShortText)
+TEST_P(ShippedServerTest, BadActionsGet400WithAShortText)
 {
     for (const std::string& target : { scriptTarget(""), scriptTarget("MID=1"), query("FOO"), query("langl"),
              query(""), scriptTarget("A"), std::string("/cgi-bin/script/vexor_parser.pl") }) {
@@ -128,7 +151,17 @@ TEST_F(ShippedServerTest, BadActionsGet400WithAShortText)
     }
 }
 
-TEST_F(ShippedServerTest, WebPages)
+TEST_P(ShippedServerTest, BannerLinksGoThroughClick)
+{
+    const std::string faq = "http://localhost:8431/faq/index.htm";
+    const auto click = get(port(), "/click?b=100001&to=http%3A%2F%2Flocalhost%3A8431%2Ffaq%2Findex.htm");
+    EXPECT_EQ(click.status, 302);
+    EXPECT_EQ(click.header("location"), faq);
+    EXPECT_EQ(get(port(), "/click?b=100001&to=http%3A%2F%2Fevil.example%2F").status, 404) << "no open redirect";
+    EXPECT_EQ(get(port(), "/click?b=100004&to=" + faq).status, 404) << "100004 links to the update page only";
+}
+
+TEST_P(ShippedServerTest, WebPages)
 {
     const auto faq = readFile(shippedContent() / "web" / "faq.htm");
     for (const char* path : { "/faq", "/faq/index.htm" }) {
@@ -145,7 +178,7 @@ TEST_F(ShippedServerTest, WebPages)
     EXPECT_FALSE(missing.body.empty());
 }
 
-TEST_F(ShippedServerTest, EncodedBlanksAndProxyUrlsAreUnderstood)
+TEST_P(ShippedServerTest, EncodedBlanksAndProxyUrlsAreUnderstood)
 {
     // A language name may hold a blank; the client sends it as %20.
     const auto blank = get(port(), query("VERSION", "&L=Deutsch%20Schweiz"));
@@ -159,7 +192,7 @@ TEST_F(ShippedServerTest, EncodedBlanksAndProxyUrlsAreUnderstood)
     EXPECT_EQ(proxied.body, "1.3");
 }
 
-TEST_F(ShippedServerTest, Http10AnswerEndsWithTheClose)
+TEST_P(ShippedServerTest, Http10AnswerEndsWithTheClose)
 {
     // No half-close from this side: the server alone ends the connection.
     const auto r = exchange(port(), "GET " + query("MODL") + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", false, 3s);
@@ -170,7 +203,7 @@ TEST_F(ShippedServerTest, Http10AnswerEndsWithTheClose)
     EXPECT_EQ(r.body, readFile(shippedContent() / "modl.ini"));
 }
 
-TEST_F(ShippedServerTest, KeepAliveIsNotOffered)
+TEST_P(ShippedServerTest, KeepAliveIsNotOffered)
 {
     for (const char* head : { "HTTP/1.1\r\nHost: x\r\n", "HTTP/1.0\r\nConnection: Keep-Alive\r\n",
              "HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: x\r\n" }) {
@@ -181,7 +214,7 @@ TEST_F(ShippedServerTest, KeepAliveIsNotOffered)
     }
 }
 
-TEST_F(ShippedServerTest, HeadAndOtherMethods)
+TEST_P(ShippedServerTest, HeadAndOtherMethods)
 {
     const auto head = exchange(port(), "HEAD " + query("VERSION") + " HTTP/1.0\r\n\r\n", false);
     EXPECT_EQ(head.status, 200);
@@ -275,7 +308,7 @@ std::vector<std::string> garbageRequests()
     return requests;
 }
 
-TEST_F(ShippedServerTest, GarbageNeverStopsTheServer)
+TEST_P(ShippedServerTest, GarbageNeverStopsTheServer)
 {
     const auto requests = garbageRequests();
     ASSERT_GE(requests.size(), 250u);
@@ -289,7 +322,7 @@ TEST_F(ShippedServerTest, GarbageNeverStopsTheServer)
         }
     }
     EXPECT_GE(answered, static_cast<int>(requests.size()) / 2);
-    ASSERT_TRUE(s_server->running());
+    ASSERT_TRUE(running());
     EXPECT_EQ(get(port(), query("VERSION")).body, "1.3");
 }
 
