@@ -69,7 +69,10 @@ def upload_banner(driver, base, folder, content):
     driver.find_element(By.ID, "page").send_keys(page)
     driver.find_element(By.ID, "targets").send_keys("https://example.org/spring")
     driver.find_element(By.XPATH, "//button[text()='Add the banner']").click()
-    card = wait_for("the new banner's card", lambda: driver.find_elements(By.XPATH, "//article[contains(., 'Spring <b>sale</b>')]"))
+    card = wait_for("the new banner's card", lambda: driver.find_elements(
+        By.XPATH, "//article[.//input[@name='name' and @value='Spring <b>sale</b>']]")
+        or driver.find_elements(By.CSS_SELECTOR, "p.error, .field-error") and fail(
+            "the upload was refused: " + driver.find_element(By.TAG_NAME, "main").text[:300]))
     banner_id = card[0].get_attribute("id")[1:]
     check(re.fullmatch(r"[A-Z0-9]{6}", banner_id) is not None, "the upload got a six-character id", banner_id)
     return banner_id
@@ -145,7 +148,7 @@ def client_story(processes, args, folder, port, log, banner_id):
              lambda: len([r for r in log_requests(log) if r["A"] == "LCOUNT"]) > before)
     processes.stop(client, signal.SIGTERM, timeout=Deadline)
     displays = counted_displays(log, banner_id)
-    check(displays > 0, "the second cycle reports displays of the new banner", displays)
+    check(displays > 0, f"the second cycle reports {displays} displays of the new banner", displays)
     return displays
 
 
