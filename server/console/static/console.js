@@ -16,16 +16,21 @@
       if (!th.hasAttribute("data-series"))
         return;
       const colour = colours[datasets.length % colours.length];
+      // Small counts (clicks, start-ups) beside displays get a scale of their own.
       datasets.push({ label: th.textContent, data: rows.map(r => Number(r.cells[col].textContent) || 0),
-                      borderColor: colour, backgroundColor: colour, tension: 0.2 });
+                      borderColor: colour, backgroundColor: colour, tension: 0.2,
+                      yAxisID: th.getAttribute("data-series") === "right" ? "y1" : "y" });
     });
+    const scales = { y: { beginAtZero: true, ticks: { precision: 0 } } };
+    if (datasets.some(d => d.yAxisID === "y1"))
+      scales.y1 = { beginAtZero: true, position: "right", grid: { drawOnChartArea: false }, ticks: { precision: 0 } };
     const canvas = document.createElement("canvas");
     canvas.setAttribute("role", "img");
     canvas.setAttribute("aria-label", "Chart of the table below");
     holder.appendChild(canvas);
     new Chart(canvas, { type: table.dataset.chart || "line", data: { labels, datasets },
       options: { responsive: true, maintainAspectRatio: false, animation: false,
-                 scales: { y: { beginAtZero: true, ticks: { precision: 0 } } } } });
+                 scales } });
   }
   document.addEventListener("DOMContentLoaded", () => document.querySelectorAll("table[data-chart]").forEach(draw));
 })();
