@@ -62,62 +62,69 @@ Html Template::render(const std::vector<Field>& fields) const
     return Html(std::move(out));
 }
 
-namespace {
-
-using Library = std::map<std::string, Template, std::less<>>;
-
-// A file's text outside its "{{define NAME}}" ... "{{end}}" blocks is the
-// template named after the file; each block is "file.NAME".
-void addFile(Library& library, std::string_view file, std::string_view text)
-{
-    const std::string base(file.substr(0, file.rfind('.')));
-    std::string rest;
-    std::size_t at = 0;
-    constexpr std::string_view Define = "{{define ";
-    constexpr std::string_view End = "{{end}}";
-    while (true) {
-        const auto start = text.find(Define, at);
-        if (start == std::string_view::npos)
-            break;
-        const auto nameEnd = text.find("}}", start);
-        const auto blockEnd = text.find(End, nameEnd);
-        if (nameEnd == std::string_view::npos || blockEnd == std::string_view::npos)
-            throw std::logic_error("template file " + std::string(file) + ": a define without its end");
-        rest += text.substr(at, start - at);
-        const auto name = text.substr(start + Define.size(), nameEnd - start - Define.size());
-        // The line end after a define's head belongs to the file's layout.
-        auto body = text.substr(nameEnd + 2, blockEnd - nameEnd - 2);
-        if (!body.empty() && body.front() == '\n')
-            body.remove_prefix(1);
-        library.emplace(base + "." + std::string(name), Template(body));
-        at = blockEnd + End.size();
-        if (at < text.size() && text[at] == '\n')
-            ++at;
+// Reads the template files once: a file's text outside its
+// "{{define NAME}}" ... "{{end}}" blocks is the template named after the
+// file; each block is "file.NAME".
+class TemplateLibrary {
+public:
+    static const TemplateLibrary& instance()
+    {
+        static const TemplateLibrary library;
+        return library;
     }
-    rest += text.substr(at);
-    library.emplace(base, Template(rest));
-}
 
-const Library& library()
-{
-    static const Library all = [] {
-        Library built;
+    const Template* find(std::string_view name) const
+    {
+        const auto found = m_templates.find(name);
+        return found == m_templates.end() ? nullptr : &found->second;
+    }
+
+private:
+    TemplateLibrary()
+    {
         for (const auto& file : templateFiles())
-            addFile(built, file.name, file.text);
-        return built;
-    }();
-    return all;
-}
+            addFile(file.name, file.text);
+    }
 
-} // namespace
+    void addFile(std::string_view file, std::string_view text)
+    {
+        const std::string base(file.substr(0, file.rfind('.')));
+        std::string rest;
+        std::size_t at = 0;
+        constexpr std::string_view Define = "{{define ";
+        constexpr std::string_view End = "{{end}}";
+        while (true) {
+            const auto start = text.find(Define, at);
+            if (start == std::string_view::npos)
+                break;
+            const auto nameEnd = text.find("}}", start);
+            const auto blockEnd = text.find(End, nameEnd);
+            if (nameEnd == std::string_view::npos || blockEnd == std::string_view::npos)
+                throw std::logic_error("template file " + std::string(file) + ": a define without its end");
+            rest += text.substr(at, start - at);
+            const auto name = text.substr(start + Define.size(), nameEnd - start - Define.size());
+            // The line end after a define's head belongs to the file's layout.
+            auto body = text.substr(nameEnd + 2, blockEnd - nameEnd - 2);
+            if (!body.empty() && body.front() == '\n')
+                body.remove_prefix(1);
+            m_templates.emplace(base + "." + std::string(name), Template(body));
+            at = blockEnd + End.size();
+            if (at < text.size() && text[at] == '\n')
+                ++at;
+        }
+        rest += text.substr(at);
+        m_templates.emplace(base, Template(rest));
+    }
+
+    std::map<std::string, Template, std::less<>> m_templates;
+};
 
 const Template& templateNamed(std::string_view name)
 {
-    const auto& all = library();
-    const auto found = all.find(name);
-    if (found == all.end())
+    const auto* found = TemplateLibrary::instance().find(name);
+    if (!found)
         throw std::logic_error("no template named " + std::string(name));
-    return found->second;
+    return *found;
 }
 
 } // namespace vexor::server::console

@@ -76,16 +76,18 @@ struct Field {
     Value value;
 };
 
-// A piece of markup with named slots written "{{name}}". Built from the
-// template files only (see templateNamed); render() raises std::logic_error
+// A piece of markup with named slots written "{{name}}". Made from the
+// template files only (see templateNamed): no other code can make one, so
+// no text from elsewhere becomes markup. render() raises std::logic_error
 // for a slot it was given no value for, a fault of the calling code.
 class Template {
 public:
-    explicit Template(std::string_view text);
-
     Html render(const std::vector<Field>& fields = {}) const;
 
 private:
+    friend class TemplateLibrary;
+    explicit Template(std::string_view text);
+
     struct Part {
         std::string literal;
         std::string slot; // empty: the literal only

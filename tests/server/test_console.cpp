@@ -190,6 +190,33 @@ TEST_F(ConsoleTest, CsvExportListsEveryBannerDayWithCounts)
     EXPECT_EQ(m_client->Get("/console/export/displays.csv?from=2026-12-08&to=2026-12-09")->status, 303);
 }
 
+TEST_F(ConsoleTest, LineupFormsAreCheckedAndTheNewOneIsWhatClientsGet)
+{
+    const auto [headers, csrf] = session();
+    m_store->addBanner({ "AAAAAA", "a", "image/gif", Gif, "<p>", {}, false, Start });
+    m_store->addBanner({ "RRRRRR", "r", "image/gif", Gif, "<p>", {}, true, Start });
+    struct Row {
+        std::string slot0, interval, from, until, client;
+        int status;
+        std::string message; // in the answer
+    };
+    for (const Row& row : { Row { "AAAAAA", "x", "", "", "", 400, "enter milliseconds from 0 to 16777215" },
+             Row { "AAAAAA", "1000", "2026-12-09T10:00", "2026-12-09T09:00", "", 400, "the end must come after the start" },
+             Row { "RRRRRR", "1000", "", "", "", 400, "The line-up was not saved: " },
+             Row { "AAAAAA", "1000", "2026-12-08T00:00", "", "1131", 303, "" } }) {
+        const auto res = m_client->Post("/console/lineups/new", headers, httplib::Params { { "csrf", csrf },
+            { "name", "planned" }, { "slot0", row.slot0 }, { "interval", row.interval }, { "from", row.from },
+            { "until", row.until }, { "client", row.client } });
+        EXPECT_EQ(res->status, row.status) << row.interval << row.slot0;
+        EXPECT_NE(res->body.find(row.message), std::string::npos) << res->body;
+        EXPECT_EQ(m_store->lineups().size(), row.status == 303 ? 1u : 0u);
+    }
+    const auto now = m_client->Get("/console/lineups/now?client=1131", headers)->body;
+    EXPECT_NE(now.find(">AAAAAA" + std::string(54, '0') + "0003E8<"), std::string::npos) << now;
+    const auto other = m_client->Get("/console/lineups/now?client=1132", headers)->body;
+    EXPECT_NE(other.find(">" + std::string(60, '0') + "00EA60<"), std::string::npos) << other;
+}
+
 TEST(ConsoleHtml, ValuesAreEscapedAndMissingSlotsAreFaults)
 {
     EXPECT_EQ(escapeHtml("<a href=\"x\" onclick='y'>&`"), "&lt;a href&#61;&quot;x&quot; onclick&#61;&#39;y&#39;&gt;&amp;&#96;");
