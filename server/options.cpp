@@ -192,6 +192,7 @@ std::string importUsageText()
 std::string usageText()
 {
     return "Usage: vexor-server [options]\n"
+           "       vexor-server import --store FILE --content DIR   (see import --help)\n"
            "Stands in for the vendor's server: answers the Vexor client's query script\n"
            "(/cgi-bin/script/vexor_parser.pl) and serves /update/index.php and /faq.\n"
            "\n"

@@ -413,13 +413,4 @@ void SqliteStore::putNamedBytes(const char* sql, std::string_view name, std::str
     db->prepare(sql).bindText(1, name).bindBlob(2, bytes).run();
 }
 
-std::unique_ptr<Store> openStore(const std::string& location)
-{
-    if (location.starts_with("postgresql://") || location.starts_with("postgres://"))
-        throw StoreError("PostgreSQL stores are not built into this server yet");
-    if (location.empty())
-        throw StoreError("a store file is needed");
-    return std::make_unique<SqliteStore>(location);
-}
-
 } // namespace vexor::server

@@ -31,7 +31,7 @@ protected:
         writeFile(root + "version.txt", "1.3\n");
         writeFile(root + "languages/deutsch.lng", "[Texts]\nFPButton2=Abbrechen\n");
         writeFile(root + "banners/aaaaaa.gif", "GIF89a-aaaaaa");
-        writeFile(root + "banners/aaaaaa.htm", "<img src=\"aaaaaa.gif\"><a href=\"" + ClickLink + "\">x</a>");
+        writeFile(root + "banners/aaaaaa.htm", "<title>Ad\nA</title><img src=\"aaaaaa.gif\"><a href=\"" + ClickLink + "\">x</a>");
         writeFile(root + "banners/bbbbbb.gif", "GIF89a-bbbbbb");
         writeFile(root + "banners/bbbbbb.htm", "<img src=\"bbbbbb.gif\">");
         writeFile(root + "web/update.htm", "update page");
@@ -189,6 +189,7 @@ TEST_P(VendorScriptTest, ClicksGoOnlyToTheBannersOwnTargets)
     }
     if (GetParam() == From::Store) {
         EXPECT_EQ(m_stores[0]->bannerDays(Today, Today, "").at(0).clicks, 1);
+        EXPECT_EQ(m_stores[0]->banners().at(0).name, "Ad A") << "the import names a banner by its page's title";
     }
 }
 
