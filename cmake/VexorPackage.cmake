@@ -2,18 +2,26 @@
 # the installed tree for the prefix /usr plus what a package holds beyond it
 # (every icon size, AppStream metadata, manual pages, copyright and changelog,
 # a start at login), and CPack's DEB generator. The launcher of a package
-# gives every user a program folder of their own (data/package/vexor-launcher).
-set(VEXOR_PACKAGE_REVISION 1 CACHE STRING "Debian revision of the package")
+# runs the packaged client with a program folder of the user's own
+# (data/package/vexor-launcher).
 set(VEXOR_PACKAGE_MAINTAINER "Vexor Labs Ltd. <info@vexor.example>")
 set(package_source ${PROJECT_SOURCE_DIR}/data/package)
 set(package_build ${PROJECT_BINARY_DIR}/package)
 
-# The package's changelog names the version being built: a new version or
-# revision needs a new changelog entry.
+# The revision comes from the changelog's first entry, as dpkg-buildpackage
+# takes a package's version from debian/changelog: a package must say what
+# changed in the version it is, so a new revision is one new entry there and
+# nothing else. The entry's upstream version must be the project's.
 file(STRINGS ${package_source}/changelog.Debian changelog_head LIMIT_COUNT 1)
-if(NOT changelog_head MATCHES "^vexor \\(${PROJECT_VERSION}-${VEXOR_PACKAGE_REVISION}\\) ")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${package_source}/changelog.Debian)
+set(changelog_version)
+if(changelog_head MATCHES "^vexor \\(([0-9][0-9A-Za-z.+~]*)-([0-9][0-9A-Za-z.+~]*)\\) ")
+  set(changelog_version ${CMAKE_MATCH_1})
+  set(VEXOR_PACKAGE_REVISION ${CMAKE_MATCH_2})
+endif()
+if(NOT changelog_version STREQUAL PROJECT_VERSION)
   message(FATAL_ERROR "data/package/changelog.Debian starts with '${changelog_head}'; "
-          "add an entry for ${PROJECT_VERSION}-${VEXOR_PACKAGE_REVISION}")
+          "its first entry must be 'vexor (${PROJECT_VERSION}-<revision>) ...'")
 endif()
 
 # Debian wants compressed manual pages and changelog, without the time stamp
@@ -62,7 +70,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "opens a tool window of its own. In the background Vexor keeps its\n"
   "banners, languages and module list in step with the vendor's server.\n"
   "\n"
-  "Every user gets a program folder of their own in ~/.local/share/vexor.\n"
+  "Each user's settings, banners and languages stay in ~/.local/share/vexor.\n"
   "Vexor starts at login. The sample modules Notes and Clock come with it.")
 string(JOIN "" CPACK_DEBIAN_PACKAGE_DESCRIPTION ${CPACK_DEBIAN_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${VEXOR_PACKAGE_REVISION})
@@ -72,9 +80,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://vexor.example/")
 # Libraries from the binaries (dpkg-shlibdeps), OpenSSL (opened at the first
-# https request, so the binaries do not name it), and xdg-open for web pages.
+# https request, so the binaries do not name it) with the trust store it
+# checks servers against (libssl3 pulls in no certificates), and xdg-open for
+# web pages.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, ca-certificates, xdg-utils")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${package_build}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

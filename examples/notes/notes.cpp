@@ -1,7 +1,9 @@
-// Notes: a notes pad. The text lives in notes.txt in the client's program
-// folder; it is saved a moment after every change, when the window closes
-// and when the client exits, each time by writing a new file and renaming it
-// over the old one, so a crash never leaves half a file.
+// Notes: a notes pad. The text lives in notes.txt in the program folder the
+// client hands over (the user's own folder when the client runs from the
+// Debian package), never beside the module's library, which may be read-only
+// and shared by every user. It is saved a moment after every change, when the
+// window closes and when the client exits, each time by writing a new file
+// and renaming it over the old one, so a crash never leaves half a file.
 
 #include "../common/qtmodulewindow.h"
 

@@ -11,6 +11,7 @@
 #include "dialogs/preferform.h"
 #include "modules/core/moduleregistry.h"
 #include "platform/diagnostic.h"
+#include "platform/exception.h"
 #include "platform/fileops.h"
 #include "platform/registry.h"
 #include "platform/singleinstance.h"
@@ -20,6 +21,9 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+
+#include <unistd.h>
 
 namespace vexor {
 
@@ -77,6 +81,18 @@ void readClientId(Constants& c, const platform::Registry& registry)
         c.ClientId = registry.readString(modules::ProductKey, "VexorID");
 }
 
+// The lock in the runtime folder alone lets a second client run on the same
+// settings and banners when it sees another runtime folder (a login without
+// one, then a desktop session), so the program folder holds a lock as well.
+// A folder this user cannot write to needs none: no client can change it.
+bool acquireFolderLock(std::optional<platform::SingleInstance>& lock, const std::string& folder)
+{
+    if (folder.empty() || ::access(folder.c_str(), W_OK) != 0)
+        return true;
+    lock.emplace("Vexor", folder);
+    return lock->tryAcquire();
+}
+
 }  // namespace
 
 int RunVexor(int argc, char** argv)
@@ -85,9 +101,19 @@ int RunVexor(int argc, char** argv)
     // a kill.
     TerminationSignals::InstallHandlers();
     std::optional<platform::SingleInstance> instance;
+    std::optional<platform::SingleInstance> folderInstance;
+    std::string programFolder;
+    std::string folderError;  // shown once there is an application to show it
+    try {
+        programFolder = platform::programFolder();
+    } catch (const std::exception& error) {
+        folderError = error.what();
+    }
     try {
         instance.emplace("Vexor");
         if (!instance->tryAcquire())
+            return 0;
+        if (!acquireFolderLock(folderInstance, programFolder))
             return 0;
     } catch (const std::exception& error) {
         // A runtime folder that cannot hold the lock: there is no window yet
@@ -120,7 +146,9 @@ int RunVexor(int argc, char** argv)
     platform::Registry registry(platform::Registry::defaultFilePath());
     std::unique_ptr<TLanguage> language;
     try {
-        InitializeConstants(c, platform::executableDir());
+        if (!folderError.empty())
+            throw Exception(folderError);
+        InitializeConstants(c, programFolder);
         language = std::make_unique<TLanguage>(c.LangIndexFile, c.LangDir, [](const std::string& message) {
             showMessage(QMessageBox::NoIcon, message);
         });
@@ -163,6 +191,8 @@ int RunVexor(int argc, char** argv)
     context.mainForm = nullptr;
     session.form.reset();
     context.GlobalLanguage.reset();
+    if (folderInstance)
+        folderInstance->release();
     instance->release();
     return status;
 }

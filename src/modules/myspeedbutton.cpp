@@ -70,7 +70,7 @@ void TMySpeedButton::ToggleModule()
 void TMySpeedButton::openModule()
 {
     std::string error;
-    const std::string file = modules::LibraryFileName(ModulePath, ModuleName);
+    const std::string file = modules::LibraryFileName(m_app.c.AppDir, ModulePath, ModuleName);
     LibraryHandle = platform::loadLibrary(file, &error);
     if (!LibraryHandle) {
         platform::writeDiagnostic("module library " + file + " not loaded: " + error);
@@ -150,7 +150,7 @@ void TMySpeedButton::LoadGlyph()
     // whatever encoding it was written in.
     std::string bytes;
     QPixmap picture;
-    if (platform::readWholeFile(modules::IconFileName(ModulePath), bytes))
+    if (platform::readWholeFile(modules::IconFileName(m_app.c.AppDir, ModulePath), bytes))
         picture.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<uint>(bytes.size()));
     const QString name = ui::ShowText(ModuleName);
     setToolTip(name);

@@ -1,6 +1,7 @@
 #include "platform/fileops.h"
 
 #include "platform/asciitext.h"
+#include "platform/exception.h"
 #include "platform/uniquefd.h"
 
 #include <algorithm>
@@ -307,6 +308,33 @@ std::string executableDir()
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::string programFolder()
+{
+    const char* value = std::getenv("VEXOR_PROGRAM_FOLDER");
+    if (!value || !*value)
+        return executableDir();
+    std::string folder(value);
+    const auto refuse = [&folder](const char* fault) {
+        return Exception(formatMessage("VEXOR_PROGRAM_FOLDER %s: ", fault) + folder);
+    };
+    if (folder.front() != '/')
+        throw refuse("is not an absolute path");
+    // Without its trailing slashes: lstat would follow a symlink named with one.
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        throw refuse("names nothing that exists");
+    if (S_ISLNK(st.st_mode))
+        throw refuse("is a symlink");
+    if (!S_ISDIR(st.st_mode))
+        throw refuse("is not a folder");
+    if (st.st_uid != ::getuid())
+        throw refuse("is a folder of another user");
+    return path == "/" ? path : path + "/";
 }
 
 }  // namespace vexor::platform

@@ -34,4 +34,12 @@ bool isPlainFileName(const std::string& name);
 // The folder of the running executable, ending in "/".
 std::string executableDir();
 
+// The program folder, ending in "/": $VEXOR_PROGRAM_FOLDER when it is set and
+// not empty (the Debian package's launcher names the user's own folder there,
+// as the executable lies in a folder nobody may write to), else
+// executableDir(). The variable must give the absolute path of an existing
+// folder of this user that is not a symlink; anything else throws
+// vexor::Exception, whose message names the variable, the value and the fault.
+std::string programFolder();
+
 }  // namespace vexor::platform

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -48,6 +49,8 @@ public:
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir.path() + "runtime"));
         environment.insert(QStringLiteral("VEXOR_SERVER_HOST"), QString::fromStdString(refused.host()));
         environment.insert(QStringLiteral("VEXOR_OPEN_URL_LOG"), QString::fromStdString(dir.path() + "urls.log"));
+        for (const auto& [name, value] : env)
+            environment.insert(QString::fromLatin1(name), QString::fromStdString(value));
         process->setProcessEnvironment(environment);
         process->start(QString::fromStdString(program() + "vexor"), arguments);
         process->waitForStarted();
@@ -75,6 +78,7 @@ public:
 
     testkit::TempDir dir;
     testkit::QuietPort refused;
+    std::map<const char*, std::string> env;  // set over the defaults above
 };
 
 // Waits until the process's error output holds `text`; returns all of it.
@@ -136,6 +140,14 @@ TEST(ApplicationTest, SecondInstanceLeavesAtOnceWithoutAWord)
     ASSERT_TRUE(second->waitForFinished(10000));
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(second->readAllStandardError().isEmpty());
+    // Another runtime folder (a login without one, then a desktop session):
+    // the program folder's lock still says that a client runs.
+    fs::create_directories(folder.dir.path() + "other-runtime");
+    folder.env["XDG_RUNTIME_DIR"] = folder.dir.path() + "other-runtime";
+    auto third = folder.start();
+    ASSERT_TRUE(third->waitForFinished(10000));
+    EXPECT_EQ(third->exitCode(), 0);
+    EXPECT_TRUE(third->readAllStandardError().isEmpty());
     EXPECT_EQ(first->state(), QProcess::Running);
     EXPECT_TRUE(folder.holdsLock(first->processId()));
     ::kill(static_cast<pid_t>(first->processId()), SIGTERM);
@@ -174,6 +186,10 @@ TEST(ApplicationTest, StartUpErrorsAreShownAndEndTheProgram)
              fs::remove(f.program() + "Languages/lang.ini");
              fs::create_directories(f.program() + "Languages/lang.ini/x");
          }, "Languages INI file error!", 1},
+        {"program folder a symlink", [](ClientFolder& f) {
+             fs::create_directory_symlink(f.program(), f.dir.path() + "link");
+             f.env["VEXOR_PROGRAM_FOLDER"] = f.dir.path() + "link";
+         }, "VEXOR_PROGRAM_FOLDER is a symlink", 1},
         // Only a message: start-up goes on, and the signal then closes the window.
         {"index missing", [](ClientFolder& f) { fs::remove(f.program() + "Languages/lang.ini"); },
          "Languages INI file corrupted!", 0},

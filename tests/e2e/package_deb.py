@@ -2,9 +2,9 @@
 """The Debian package, built with scripts/package, unpacked with dpkg-deb -x
 into a temporary root (never installed) and started there under Xvfb with a
 temporary home: control fields, files, entries and metadata; the first start
-makes the user's program folder, registers the sample modules and syncs; after
-a simulated upgrade the next start updates the shipped files and keeps what
-the client wrote.
+makes the user's program folder (data only), registers the sample modules and
+syncs; after a simulated upgrade from 1.3-1 the next start removes its copies,
+updates the shipped language files and keeps what the client wrote.
 
     package_deb.py --source DIR --build DIR --server FILE
 
@@ -14,11 +14,13 @@ Exit status 0 passed, 1 failed, 77 skipped (no Xvfb).
 import argparse
 import filecmp
 import glob
+import hashlib
 import os
 import shutil
 import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
+from pathlib import Path
 
 from client_e2e import describe, log_requests, read_lineup, start_xvfb
 from harness import check, read_text, run_in_temp_folder, start_server, wait_for
@@ -42,11 +44,13 @@ def check_package(args, root):
     print(built.stdout[-2000:])
     check(built.returncode == 0, "scripts/package builds the package and lintian finds no error",
           built.stdout[-3000:] + built.stderr[-3000:])
-    deb = os.path.join(args.build, "vexor_1.3-1_amd64.deb")
-    check(glob.glob(os.path.join(args.build, "*.deb")) == [deb], "the package is vexor_1.3-1_amd64.deb")
+    # The version and revision of the changelog's first entry.
+    version = read_text(os.path.join(args.source, "data/package/changelog.Debian")).split("(", 1)[1].split(")")[0]
+    deb = os.path.join(args.build, f"vexor_{version}_amd64.deb")
+    check(glob.glob(os.path.join(args.build, "*.deb")) == [deb], f"the package is vexor_{version}_amd64.deb")
     depends = run(["dpkg-deb", "-f", deb, "Depends"]).stdout
-    check(all(name in depends for name in ("libqt6widgets6", "libc6", "xdg-utils")),
-          "Depends names the libraries of the binaries and xdg-utils", depends)
+    check(all(name in depends for name in ("libqt6widgets6", "libc6", "xdg-utils", "ca-certificates")),
+          "Depends names the libraries of the binaries, xdg-utils and the trust store", depends)
     conffiles = run(["dpkg-deb", "-I", deb, "conffiles"]).stdout
     check(conffiles.split() == ["/etc/xdg/autostart/vexor.desktop"], "the autostart entry is a conffile", conffiles)
 
@@ -80,12 +84,14 @@ def first_start(client, root, server_log, lineup):
     expected = ["LANGL", "VERSION", "MODL", "LCOUNT"] + [f"{a}/{b}" for b in banners for a in ("LOGO", "HTML")]
     client.start(os.path.join(root, "usr/bin/vexor"))
     exe = os.readlink(f"/proc/{client.process.pid}/exe")
-    check(exe == os.path.join(program, "vexor"), "the launcher runs the user's copy of the client", exe)
+    check(exe == os.path.join(root, "usr/lib/vexor/vexor"), "the launcher runs the packaged client", exe)
     wait_for("the first sync cycle", lambda: client.locked() and describe(log_requests(server_log)).split() == expected)
     files = {f"advs/{slot}.htm" for slot, b in enumerate(lineup) if b != "000000"} | {f"advs/{b}.gif" for b in banners}
-    wait_for("the banners in the user's folder", lambda: ProgramFiles | files <= tree(program)[0])
+    wait_for("the banners in the user's folder", lambda: {"Languages/lang.ini"} | files <= tree(program)[0])
+    check(os.stat(program).st_mode & 0o777 == 0o700, "the user's folder is private")
+    check(not {f for f in tree(program)[0] if f == "vexor" or f.endswith(".mdl")}, "no code in the user's folder")
     notes = registry(client, root, "query", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--raw")
-    check(notes == program + "/modules/Notes/", "Notes is registered in the user's folder", notes)
+    check(notes == os.path.join(root, "usr/lib/vexor/modules/Notes/"), "Notes is registered where it lies", notes)
     check(registry(client, root, "query", "HKCU\\Software\\Vexor\\Clock", "--value", "ACTIVE", "--raw") == "N",
           "the user's own Clock entry stays")
     check(client.terminate() == 0, "the client closes with 0 on SIGTERM", read_text(client.output))
@@ -97,22 +103,33 @@ def first_start(client, root, server_log, lineup):
 
 def upgraded_start(client, root, program):
     shipped = os.path.join(root, "usr/lib/vexor")
+    # As 1.3-1 left it: copies of the program and of Notes, listed in its manifest, Notes registered there.
+    copies = ["vexor", "modules/Notes/Notes.mdl", "modules/Notes/icon.bmp"]
+    with open(os.path.join(program, ".shipped.sha256"), "a") as manifest:
+        for name in copies:
+            os.makedirs(os.path.dirname(os.path.join(program, name)), exist_ok=True)
+            shutil.copy(os.path.join(shipped, name), os.path.join(program, name))
+            manifest.write(f"{hashlib.sha256(Path(shipped, name).read_bytes()).hexdigest()}  ./{name}\n")
+    registry(client, root, "add", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--data",
+             program + "/modules/Notes/")
     kept = {}
     for name in ("settings.ini", "Languages/lang.ini", "modules/modl.ini", "advs/0.htm"):
         with open(os.path.join(program, name), "rb") as f:
             kept[name] = f.read()
     check(not filecmp.cmp(os.path.join(program, "Languages/lang.ini"), os.path.join(shipped, "Languages/lang.ini"),
                           shallow=False), "the sync replaced the shipped language list")
-    # A newer executable (trailing bytes do not matter to it), English file
-    # and language list.
-    for name, extra in (("vexor", b"\0" * 64), ("Languages/english.lng", b"; newer\r\n"),
-                        ("Languages/lang.ini", b"; newer\r\n")):
+    # A newer English file and language list.
+    for name, extra in (("Languages/english.lng", b"; newer\r\n"), ("Languages/lang.ini", b"; newer\r\n")):
         with open(os.path.join(shipped, name), "ab") as f:
             f.write(extra)
     client.start(os.path.join(root, "usr/bin/vexor"))
-    for name in ("vexor", "Languages/english.lng"):
+    for name in ("Languages/english.lng",):
         check(filecmp.cmp(os.path.join(program, name), os.path.join(shipped, name), shallow=False),
               f"the upgrade brought {name} up to date")
+    notes = registry(client, root, "query", "HKCU\\Software\\Vexor\\Notes", "--value", "ModulePath", "--raw")
+    check(notes == os.path.join(shipped, "modules/Notes/"), "the entry of the copied Notes moved to the package", notes)
+    left = [name for name in copies + ["modules/Notes"] if os.path.exists(os.path.join(program, name))]
+    check(not left, "the copies of 1.3-1 are gone", left)
     for name, data in kept.items():
         with open(os.path.join(program, name), "rb") as f:
             check(f.read() == data, f"the upgrade kept {name} byte for byte")

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <tuple>
 
 namespace vexor::testing {
 namespace {
@@ -209,6 +210,30 @@ TEST_F(GridTest, AFailedLoadLeavesTheButtonPressedAndTheNextClickTriesAgain)
     click(button(1));
     EXPECT_TRUE(button(1)->Down());
     EXPECT_EQ(button(1)->LibraryHandle, nullptr);
+}
+
+TEST_F(GridTest, AnEmptyOrRelativeModulePathIsTakenBelowTheProgramFolderNeverTheCurrentOne)
+{
+    // Name, ModulePath, the library's folder, whether it loads.
+    const std::string started = m_program.dir() + "startedhere/";
+    const std::tuple<std::string, std::string, std::string, bool> rows[] = {
+        {"Relative", "modules/Relative/", m_program.moduleDir("Relative"), true},
+        {"Bare", "", m_program.dir(), true},
+        {"Stray", "", started, false},  // only in the folder the client was started from
+    };
+    for (const auto& [name, path, folder, loads] : rows) {
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(fixtureDir() + "/Recorder.mdl", folder + name + ".mdl");
+        m_program.register_(name, path);
+    }
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(started);
+    setUp();
+    for (int i = 0; i < 3; ++i) {
+        click(button(i));
+        EXPECT_EQ(button(i)->LibraryHandle != nullptr, std::get<3>(rows[i])) << std::get<0>(rows[i]);
+    }
+    std::filesystem::current_path(previous);
 }
 
 TEST_F(GridTest, MissingExportsAreSkippedAndTheOthersStillRun)

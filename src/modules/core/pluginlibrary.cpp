@@ -5,14 +5,24 @@
 
 namespace vexor::modules {
 
-std::string LibraryFileName(const std::string& modulePath, const std::string& moduleName)
+namespace {
+
+std::string moduleFolder(const std::string& appDir, const std::string& modulePath)
 {
-    return modulePath + moduleName + ".mdl";
+    return !modulePath.empty() && modulePath.front() == '/' ? modulePath : appDir + modulePath;
 }
 
-std::string IconFileName(const std::string& modulePath)
+}  // namespace
+
+std::string LibraryFileName(const std::string& appDir, const std::string& modulePath,
+                            const std::string& moduleName)
 {
-    return modulePath + "icon.bmp";
+    return moduleFolder(appDir, modulePath) + moduleName + ".mdl";
+}
+
+std::string IconFileName(const std::string& appDir, const std::string& modulePath)
+{
+    return moduleFolder(appDir, modulePath) + "icon.bmp";
 }
 
 ShortString255 MakeShortString(std::string_view text)

@@ -13,12 +13,14 @@
 // Everything here runs on the GUI thread (where all module calls happen).
 namespace vexor::modules {
 
-// ModulePath + ModuleName + ".mdl", joined as plain text. With an empty
-// ModulePath the name is relative and loadLibrary takes it from the current
-// folder.
-std::string LibraryFileName(const std::string& modulePath, const std::string& moduleName);
-// ModulePath + "icon.bmp".
-std::string IconFileName(const std::string& modulePath);
+// ModulePath + ModuleName + ".mdl", joined as plain text. An empty or
+// relative ModulePath is taken below the program folder `appDir` (as Windows
+// looked in the program's folder first), never below the current folder,
+// which is wherever the client was started from.
+std::string LibraryFileName(const std::string& appDir, const std::string& modulePath,
+                            const std::string& moduleName);
+// ModulePath + "icon.bmp", resolved like the library.
+std::string IconFileName(const std::string& appDir, const std::string& modulePath);
 
 // A fresh short string: the first 255 bytes of `text`.
 ShortString255 MakeShortString(std::string_view text);
