@@ -23,7 +23,8 @@ import time
 import urllib.request
 
 import browser
-from client_e2e import client_arguments, log_requests, prepare_program_folder, register, start_xvfb
+from client_e2e import (BannerSize, banner_frames, client_arguments, grab_rgb, log_requests, named_windows,
+                        prepare_program_folder, register, start_xvfb)
 from harness import Deadline, Failure, check, fail, read_text, run_in_temp_folder, wait_for
 
 TotalDeadline = 280
@@ -135,12 +136,14 @@ def client_story(processes, args, folder, port, log, banner_id):
     image = os.path.join(app, "advs", banner_id + ".gif")
     wait_for("the client's first cycle to fetch the new banner",
              lambda: (client.poll() is None or fail("the client ended")) and os.path.isfile(image))
-    window = wait_for("the client's window", lambda: subprocess.run(
-        ["xdotool", "search", "--onlyvisible", "--name", "^Vexor$"], env=dict(os.environ, DISPLAY=display),
-        capture_output=True, text=True).stdout.split())
+    window = wait_for("the client's window", lambda: named_windows(display, "Vexor"))
+    wid, _, _, x, y = window[0]
     # Displays count only while the window is active.
-    subprocess.run(["xdotool", "windowfocus", window[0]], env=dict(os.environ, DISPLAY=display), timeout=Deadline)
-    time.sleep(Interval * 4 / 1000)  # the rotation itself is what is tested: let it run a few turns
+    subprocess.run(["xdotool", "windowfocus", wid], env=dict(os.environ, DISPLAY=display), timeout=Deadline)
+    frames = banner_frames([image])
+    wait_for("the banner pane to show the new banner",
+             lambda: frames.get(grab_rgb(display, x, y, *BannerSize)), deadline=2 * Deadline)
+    time.sleep(Interval * 3 / 1000)  # the rotation itself is what is tested: let it show the banner a few times
     check(processes.stop(client, signal.SIGTERM, timeout=Deadline) == 0, "the first run closes with status 0")
     before = len([r for r in log_requests(log) if r["A"] == "LCOUNT"])
     client = start(2)
@@ -209,7 +212,8 @@ def show_files(folder):
 def main():
     args = client_arguments(__doc__)
     problem = browser.missing() or ("" if shutil.which("Xvfb") else "Xvfb is not installed")
-    problem = problem or ("" if shutil.which("xdotool") else "xdotool is not installed")
+    for tool in ("xdotool", "xwininfo", "import", "convert"):
+        problem = problem or ("" if shutil.which(tool) else f"{tool} is not installed (scripts/install-deps)")
     if problem:
         print("SKIP:", problem)
         return 77

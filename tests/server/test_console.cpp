@@ -20,6 +20,31 @@ const std::string Password = "correct horse";
 constexpr UnixTime Start = 1796774400; // 2026-12-09T00:00:00Z
 const std::string Gif = "GIF89a\x01\x00\x01\x00\x80\x00\x00";
 
+// cpp-httplib's client whose requests fail the test, instead of crashing it,
+// when no answer comes; Argon2id on a loaded machine takes its time.
+class ConsoleClient {
+public:
+    explicit ConsoleClient(int port)
+        : m_client("127.0.0.1", port)
+    {
+        m_client.set_read_timeout(120, 0);
+        m_client.set_write_timeout(120, 0);
+    }
+    template <class... Args>
+    std::unique_ptr<httplib::Response> Get(Args&&... args) { return answer(m_client.Get(std::forward<Args>(args)...)); }
+    template <class... Args>
+    std::unique_ptr<httplib::Response> Post(Args&&... args) { return answer(m_client.Post(std::forward<Args>(args)...)); }
+
+private:
+    static std::unique_ptr<httplib::Response> answer(httplib::Result result)
+    {
+        if (!result)
+            throw std::runtime_error("no answer: " + httplib::to_string(result.error()));
+        return std::make_unique<httplib::Response>(result.value());
+    }
+    httplib::Client m_client;
+};
+
 class ConsoleTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -37,7 +62,7 @@ protected:
         const int port = m_server->bind_to_any_port("127.0.0.1");
         ASSERT_GT(port, 0);
         m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        m_client = std::make_unique<httplib::Client>("127.0.0.1", port);
+        m_client = std::make_unique<ConsoleClient>(port);
     }
 
     void stopConsole()
@@ -50,7 +75,7 @@ protected:
 
     void TearDown() override { stopConsole(); }
 
-    httplib::Result logIn(const std::string& password)
+    std::unique_ptr<httplib::Response> logIn(const std::string& password)
     {
         return m_client->Post("/console/login", httplib::Params { { "user", "vendor" }, { "password", password } });
     }
@@ -66,7 +91,7 @@ protected:
         return { headers, page->body.substr(at, 64) };
     }
 
-    httplib::Result uploadBanner(const httplib::Headers& headers, const std::string& csrf, const std::string& name,
+    std::unique_ptr<httplib::Response> uploadBanner(const httplib::Headers& headers, const std::string& csrf, const std::string& name,
         const std::string& image)
     {
         const httplib::MultipartFormDataItems items { { "csrf", csrf, "", "" }, { "name", name, "", "" },
@@ -80,7 +105,7 @@ protected:
     std::atomic<UnixTime> m_now { Start };
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
-    std::unique_ptr<httplib::Client> m_client;
+    std::unique_ptr<ConsoleClient> m_client;
 };
 
 TEST_F(ConsoleTest, LoginAnswersByPasswordAndSetsAStrictCookie)
@@ -92,7 +117,6 @@ TEST_F(ConsoleTest, LoginAnswersByPasswordAndSetsAStrictCookie)
     for (const Row& row : { Row { "vendor", "wrong", 401 }, Row { "nobody", Password, 401 }, Row { "", Password, 400 },
              Row { "vendor", "", 400 }, Row { "vendor", Password, 303 } }) {
         const auto res = m_client->Post("/console/login", httplib::Params { { "user", row.user }, { "password", row.password } });
-        ASSERT_TRUE(res);
         EXPECT_EQ(res->status, row.status) << row.user << "/" << row.password;
         EXPECT_EQ(res->has_header("Set-Cookie"), row.status == 303);
         EXPECT_NE(res->get_header_value("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
