@@ -22,6 +22,9 @@ using ui::ShowText;
 
 namespace {
 constexpr int TimeOutMs = 5000;
+// Fewer bytes than this in LowSpeedMs fail the download ("Transfer too slow").
+constexpr std::int64_t LowSpeedBytes = 1024;
+constexpr int LowSpeedMs = 5000;
 }
 
 std::string dialogs::JoinLinesCrLf(std::string_view body)
@@ -92,6 +95,8 @@ void TDownloadLanguageForm::connectClientEvents()
 {
     net::THttpClient& client = *HttpClient1;
     client.TimeOut = TimeOutMs;
+    client.LowSpeedBytes = LowSpeedBytes;
+    client.LowSpeedTime = LowSpeedMs;
     client.InputFileMode = false;
     // The pump runs inside the client, so the client outlives every call of it.
     client.setPump([c = &client, abortWanted = m_abortWanted] {

@@ -8,6 +8,7 @@
 
 #include "net/sockettransport.h"
 
+#include "net/address.h"
 #include "net/wakeup.h"
 #include "platform/uniquefd.h"
 
@@ -24,11 +25,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using platform::UniqueFd;
 constexpr auto AttemptDelay = std::chrono::milliseconds(250);
-
-socklen_t lengthOf(const sockaddr_storage& address)
-{
-    return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-}
 
 // An attempt still open; whatever is left when the race ends is closed.
 struct Attempt {
@@ -48,7 +44,7 @@ UniqueFd startAttempt(const sockaddr_storage& address, int& err, bool& done)
         err = errno;
         return fd;
     }
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), lengthOf(address)) == 0)
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), addressLength(address)) == 0)
         done = true;
     else if (errno != EINPROGRESS && errno != EINTR)
         err = errno;
@@ -85,12 +81,13 @@ void TSocketTransport::RaceConnect()
     UniqueFd winner;
     std::size_t winnerIndex = 0;
     TimerOn();
+    // A poll error or a broken transfer limit leaves through PollTurn.
+    struct TimerStop {
+        TSocketTransport* transport;
+        ~TimerStop() { transport->TimerOff(); }
+    } timerStop{this};
     while (!winner.valid() && !Canceled.load()) {
         const auto now = Clock::now();
-        if (m_timerArmed && now >= m_deadline) {
-            TimerTriggered();
-            break;
-        }
         if (next < m_addresses.size() && (attempts.empty() || now >= nextStart)) {
             bool done = false;
             UniqueFd fd = startAttempt(m_addresses[next], errors[next], done);
@@ -110,26 +107,11 @@ void TSocketTransport::RaceConnect()
         }
         if (attempts.empty())
             break;  // every address failed
-        std::vector<pollfd> fds = {{m_wake->Descriptor(), POLLIN, 0}};
+        std::vector<pollfd> fds(1);
         for (const Attempt& attempt : attempts)
             fds.push_back({attempt.fd.get(), POLLOUT, 0});
-        auto until = next < m_addresses.size() ? nextStart : Clock::time_point::max();
-        if (m_timerArmed)
-            until = std::min(until, m_deadline);
-        int timeout = -1;
-        if (until != Clock::time_point::max())
-            timeout = static_cast<int>(std::max<std::int64_t>(
-                0, std::chrono::ceil<std::chrono::milliseconds>(until - now).count()));
-        if (m_pump)
-            timeout = timeout < 0 ? PumpSliceMs : std::min(timeout, PumpSliceMs);
-        const int n = ::poll(fds.data(), fds.size(), timeout);
-        if (n < 0 && errno != EINTR) {
-            TimerOff();
-            SocketError(errno);
-        }
-        if (n > 0 && fds[0].revents != 0)
-            DrainWake();
-        CallPump();
+        const auto until = next < m_addresses.size() ? nextStart : Clock::time_point::max();
+        const int n = PollTurn(fds.data(), fds.size(), until);
         for (std::size_t i = fds.size() - 1; n > 0 && i >= 1 && !winner.valid(); --i) {
             if (fds[i].revents == 0)
                 continue;
@@ -146,11 +128,10 @@ void TSocketTransport::RaceConnect()
             nextStart = Clock::now();  // a failed attempt starts the next one at once
         }
     }
-    TimerOff();
     if (winner.valid()) {
         m_socket = std::move(winner);
         m_remoteAddress = m_addresses[winnerIndex];
-        m_remoteLength = lengthOf(m_remoteAddress);
+        m_remoteLength = addressLength(m_remoteAddress);
         return;
     }
     if (!m_socket.valid() && !attempts.empty()) {

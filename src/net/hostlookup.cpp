@@ -43,7 +43,7 @@ LookupAnswer SystemResolve(const std::string& name)
     }
     ::freeaddrinfo(list);
     if (answer.addresses.empty())
-        answer.error = 11004;
+        answer.error = ErrNoAddress;
     return answer;
 }
 

@@ -2,9 +2,11 @@
 
 #include "net/httpparse.h"
 #include "net/urlencoder.h"
+#include "platform/fileops.h"
 #include "platform/uniquefd.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,19 +42,48 @@ public:
             m_target += line;
             return;
         }
-        std::size_t done = 0;
-        while (done < line.size()) {
-            const auto n = ::write(m_fd.get(), line.data() + done, line.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw ESockError(vexor::formatMessage("Cannot write to file %s", m_target));
-            done += static_cast<std::size_t>(n);
-        }
+        if (!platform::writeAll(m_fd.get(), line.data(), line.size()))
+            throw ESockError(vexor::formatMessage("Cannot write to file %s", m_target));
     }
 
 private:
     std::string& m_target;
+    platform::UniqueFd m_fd;
+};
+
+// The body file of a request: written under a temporary name beside it and
+// put in its place only once the body is whole, so that a failed transfer
+// leaves no file, or the file that was there before.
+class BodyFile {
+public:
+    explicit BodyFile(const std::string& target) : m_target(target)
+    {
+        const auto slash = target.rfind('/');
+        const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+        m_temp = target.substr(0, base) + "." + target.substr(base) + ".part-XXXXXX";
+        m_fd.reset(::mkostemp(m_temp.data(), O_CLOEXEC));
+        if (!m_fd.valid() || ::fchmod(m_fd.get(), 0644) != 0)
+            throw ESockError(vexor::formatMessage("Cannot create file %s", target));
+    }
+    ~BodyFile()
+    {
+        if (!m_temp.empty())
+            ::unlink(m_temp.c_str());
+    }
+    BodyFile(const BodyFile&) = delete;
+    BodyFile& operator=(const BodyFile&) = delete;
+
+    int Descriptor() const { return m_fd.get(); }
+
+    void Commit()
+    {
+        if (!m_fd.close() || ::rename(m_temp.c_str(), m_target.c_str()) != 0)
+            throw ESockError(vexor::formatMessage("Cannot write to file %s", m_target));
+        m_temp.clear();
+    }
+
+private:
+    std::string m_target, m_temp;
     platform::UniqueFd m_fd;
 };
 
@@ -132,6 +163,18 @@ void THttpClient::Unlink(const std::string& url, const std::string& link)
 // every other reply, and a 3xx that cannot or may not be followed, is final.
 void THttpClient::RunRequest()
 {
+    WatchTransfer();
+    try {
+        RunHops();
+    } catch (...) {
+        EndTransferWatch();
+        throw;
+    }
+    EndTransferWatch();
+}
+
+void THttpClient::RunHops()
+{
     for (int hops = 0;; ++hops) {
         ParseUrl();
         BuildHeader();
@@ -168,8 +211,10 @@ void THttpClient::RunRequest()
         }
         Disconnect();
         if (hops < MaxRedirects && RedirectWanted(ReplyCode)) {
-            if (!ReceivedCookie.empty())
+            if (!ReceivedCookie.empty()) {
                 HeaderInfo.Cookie = ReceivedCookie;
+                m_secureCookie = m_secure ? ReceivedCookie : std::string();
+            }
             FollowRedirect();
             bool handled = false;
             if (OnRedirect)
@@ -218,6 +263,9 @@ void THttpClient::SendRequest()
     }
 }
 
+// The reply must be whole and framed as this client reads it: a status line,
+// header lines up to an empty one, a body of its Content-Length (or up to the
+// close) in no transfer coding.
 void THttpClient::ReadHeader()
 {
     ContentLength = 0;
@@ -226,40 +274,59 @@ void THttpClient::ReadHeader()
     m_lengthAnnounced = false;
     HeaderSink sink(OutputFileMode, Header);
     std::string line = ReadLn();
-    if (!line.empty())
-        ReplyCode = http::StatusCodeOf(line);
     sink.Store(line);
-    std::size_t count = 0;
-    do {
+    const int status = http::StatusOfLine(line);
+    if (status < 0)
+        throw ESockError(InvalidReplyText);
+    ReplyCode = static_cast<std::int16_t>(status);
+    for (std::size_t count = 0;; ++count) {
         line = ReadLn();
-        if (!endsHeader(line)) {
-            if (++count > MaxHeaderLines)
-                throw ESockError("Reply header has more than 100 lines");
-            NoteHeaderLine(line);
+        if (line.empty())
+            throw ESockError(TransferIncompleteText);  // closed inside the header
+        if (endsHeader(line)) {
+            sink.Store(line);
+            return;
         }
+        if (count == MaxHeaderLines)
+            throw ESockError("Reply header has more than " + std::to_string(MaxHeaderLines) + " lines");
+        NoteHeaderLine(line);
         sink.Store(line);
-    } while (!endsHeader(line));
+    }
 }
 
-// A name matches only when a blank follows its colon; the later line wins.
+// Set-Cookie and Location match only when a blank follows their colon, and
+// the later line wins; the lines that frame the body match by name alone,
+// and must not contradict each other.
 void THttpClient::NoteHeaderLine(const std::string& line)
 {
+    const http::HeaderField field = http::FieldOf(line);
+    if (field.name == "CONTENT-LENGTH") {
+        const std::int64_t length = http::ContentLengthValue(field.value);
+        if (length < 0 || (m_lengthAnnounced && length != ContentLength))
+            throw ESockError(InvalidReplyText);
+        ContentLength = length;
+        m_lengthAnnounced = true;
+        return;
+    }
+    if (field.name == "TRANSFER-ENCODING") {
+        if (http::UpperAscii(field.value) != "IDENTITY")
+            throw ESockError("Transfer-Encoding not supported");
+        return;
+    }
     const std::string upper = http::UpperAscii(line);
     const std::string name = upper.substr(0, upper.find(' '));
+    const std::string limit = std::to_string(MaxHeaderValue);
     if (name == "SET-COOKIE:") {
         const auto value = http::WithoutLineEnd(line).substr(12);
-        if (value.size() > MaxCookieLength)
-            throw ESockError("Set-Cookie header longer than 8192 bytes");
+        if (value.size() > MaxHeaderValue)
+            throw ESockError("Set-Cookie header longer than " + limit + " bytes");
         ReceivedCookie = value;
     } else if (name == "LOCATION:") {
         const auto value = http::WithoutLineEnd(line).substr(10);
-        if (value.size() > MaxLocationLength)
-            throw ESockError("Location header longer than 8192 bytes");
+        if (value.size() > MaxHeaderValue)
+            throw ESockError("Location header longer than " + limit + " bytes");
         RedirectLocation = value;
         m_locationInReply = value.find_first_not_of(" \t") != std::string_view::npos;
-    } else if (name == "CONTENT-LENGTH:") {
-        ContentLength = http::ContentLengthOf(upper);
-        m_lengthAnnounced = upper.find_first_of("0123456789", name.size()) != std::string::npos;
     }
 }
 
@@ -274,11 +341,17 @@ std::int64_t THttpClient::BodyLimit() const
     return m_lengthAnnounced ? ContentLength : -1;
 }
 
+// A body without a length ends at the close: over TLS the channel accepts
+// only the server's closing alert as that end.
 void THttpClient::ReceiveBody()
 {
     const std::int64_t limit = BodyLimit();
     if (InputFileMode) {
-        CaptureFile(Body, limit);
+        BodyFile file(Body);
+        BytesReceived = 0;
+        CaptureToFile(file.Descriptor(), Body, limit);
+        CheckBodyWhole(limit);
+        file.Commit();
         return;
     }
     // One allocation of the announced size instead of a doubling string that
@@ -290,6 +363,13 @@ void THttpClient::ReceiveBody()
     CaptureString(Body, limit);
     if (Body.capacity() > 2 * Body.size() + TSocketTransport::BlockSize)
         Body.shrink_to_fit();
+    CheckBodyWhole(limit);
+}
+
+void THttpClient::CheckBodyWhole(std::int64_t limit) const
+{
+    if (limit > 0 && BytesReceived < limit)
+        throw ESockError(TransferIncompleteText);
 }
 
 }  // namespace vexor::net

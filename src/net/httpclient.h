@@ -14,12 +14,23 @@
 // went to the file named by Body, created only once the reply's header was
 // read). A status of 400 or above does not raise: OnFailure fires.
 //
+// Only a whole reply succeeds: a status line "HTTP/d.d ddd", header lines
+// up to an empty one, a Content-Length of digits (two must agree), no
+// transfer coding, and a body of the announced length; without a length,
+// over TLS, the server's closing alert must end the body. Anything else
+// raises before OnSuccess, and in file mode the body file keeps its old
+// contents (or does not appear): the body goes to a temporary beside it
+// first.
+//
 // Raises:
 //   vexor::Exception  URL errors before any connection ("Empty URL", a bad
 //                     port, "Request line longer than 8192 bytes", ...);
 //   ESockError        transport failures with the texts of TSocketTransport
-//                     ("Null Remote Address", "Connection Failed", ...), a
-//                     reply that breaks the limits (a line over 65536 bytes,
+//                     ("Null Remote Address", "Connection Failed", ...),
+//                     "Invalid reply from server", "Transfer-Encoding not
+//                     supported", "Transfer incomplete", "Transfer too slow"
+//                     (the limits of TSocketTransport, watched over the
+//                     whole request), a reply that breaks the limits (a line over 65536 bytes,
 //                     more than 100 header lines, a body in memory over
 //                     MaxCaptureBytes), a file that cannot be created, a
 //                     failed TLS handshake or certificate check, a proxy
@@ -46,8 +57,9 @@ enum class CmdType : std::uint8_t {
 };
 
 // Optional request header values; an empty one sends no line. UserId and
-// Password, both set, send Basic credentials: "Authorization" on a direct
-// request, "Proxy-Authorization" through a proxy.
+// Password are the proxy's: both set, they go to the proxy alone as Basic
+// "Proxy-Authorization" (on the CONNECT of a tunnel), never to the origin.
+// A Cookie that a redirect over https set is sent over https only.
 struct THeaderInfo {
     std::string LocalMailAddress, LocalProgram, Cookie, Referer, UserId, Password;
 };
@@ -57,8 +69,10 @@ public:
     static constexpr int MaxRedirects = 20;
     static constexpr std::size_t MaxRequestLine = 8192;
     static constexpr std::size_t MaxHeaderLines = 100;
-    static constexpr std::size_t MaxLocationLength = 8192;
-    static constexpr std::size_t MaxCookieLength = 8192;
+    // Longest Location or Set-Cookie value taken from a reply.
+    static constexpr std::size_t MaxHeaderValue = 8192;
+    static constexpr const char* InvalidReplyText = "Invalid reply from server";
+    static constexpr const char* TransferIncompleteText = "Transfer incomplete";
 
     THttpClient();
     ~THttpClient() override;
@@ -113,7 +127,9 @@ public:
 
 private:
     void Run(CmdType command, const std::string& url);
+    void RunHops();
     void ReceiveBody();
+    void CheckBodyWhole(std::int64_t limit) const;
     std::int64_t BodyLimit() const;
     void FollowRedirect();
     bool RedirectWanted(int status) const;
@@ -127,6 +143,8 @@ private:
     void NoteHeaderLine(const std::string& line);
     bool m_locationInReply = false;
     bool m_lengthAnnounced = false;  // the reply has a Content-Length line
+    // HeaderInfo.Cookie as an https reply set it: never sent in the clear.
+    std::string m_secureCookie;
 };
 
 }  // namespace vexor::net

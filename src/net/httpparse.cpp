@@ -2,10 +2,6 @@
 
 #include "platform/exception.h"
 
-#include <algorithm>
-#include <charconv>
-#include <limits>
-
 namespace vexor::net::http {
 
 namespace {
@@ -53,45 +49,44 @@ std::string_view WithoutLineEnd(std::string_view line)
     return line;
 }
 
-std::int16_t StatusCodeOf(std::string_view statusLine)
+int StatusOfLine(std::string_view statusLine)
 {
-    statusLine = WithoutLineEnd(statusLine);
-    std::size_t at = 0;
-    std::string_view word;
-    for (int index = 0; index < 2; ++index) {
-        while (at < statusLine.size() && statusLine[at] == ' ')
-            ++at;
-        const std::size_t end = std::min(statusLine.find(' ', at), statusLine.size());
-        word = statusLine.substr(at, end - at);
-        at = end;
-    }
-    int value = 0;
-    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (word.empty() || error != std::errc() || end != word.data() + word.size())
-        return 0;
-    if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
-        return 0;
-    return static_cast<std::int16_t>(value);
+    const std::string_view line = WithoutLineEnd(statusLine);
+    if (line.size() < 12 || line.substr(0, 5) != "HTTP/" || !isDigit(line[5]) || line[6] != '.'
+        || !isDigit(line[7]) || line[8] != ' ' || line[9] < '1' || line[9] > '9' || !isDigit(line[10])
+        || !isDigit(line[11]) || (line.size() > 12 && line[12] != ' '))
+        return -1;
+    return (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
 }
 
-std::int64_t ContentLengthOf(std::string_view upperLine)
+std::int64_t ContentLengthValue(std::string_view value)
 {
-    const auto name = upperLine.find("ENGTH:");
-    if (name == std::string_view::npos)
-        return 0;
-    // Everything up to and including the character after "ENGTH:" goes.
-    std::size_t at = name + 7;
-    while (at < upperLine.size() && !isDigit(upperLine[at]))
-        ++at;
-    std::int64_t value = 0;
-    constexpr auto Max = std::numeric_limits<std::int64_t>::max();
-    for (; at < upperLine.size() && isDigit(upperLine[at]); ++at) {
-        const int digit = upperLine[at] - '0';
-        if (value > (Max - digit) / 10)
-            return Max;
-        value = value * 10 + digit;
+    const auto first = value.find_first_not_of(" \t");
+    const auto last = value.find_last_not_of(" \t");
+    if (first == std::string_view::npos || last - first + 1 > 18)
+        return -1;
+    std::int64_t length = 0;
+    for (const char c : value.substr(first, last - first + 1)) {
+        if (!isDigit(c))
+            return -1;
+        length = length * 10 + (c - '0');
     }
-    return value;
+    return length;
+}
+
+HeaderField FieldOf(std::string_view line)
+{
+    line = WithoutLineEnd(line);
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return {};
+    const auto trim = [](std::string_view text) {
+        const auto first = text.find_first_not_of(" \t");
+        if (first == std::string_view::npos)
+            return std::string_view();
+        return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    };
+    return {UpperAscii(trim(line.substr(0, colon))), trim(line.substr(colon + 1))};
 }
 
 std::int32_t PortOf(const std::string& text)

@@ -15,13 +15,23 @@ std::string UpperAscii(std::string_view text);
 // The line without its trailing LF and the CR before it.
 std::string_view WithoutLineEnd(std::string_view line);
 
-// The status code: the second blank-separated word of the status line as a
-// 16-bit number; 0 when there is none or it is not a number in range.
-std::int16_t StatusCodeOf(std::string_view statusLine);
+// The status code of a status line "HTTP/" digit "." digit, a blank, three
+// digits (100 to 999), then a blank and a reason or the line's end; -1 for
+// any other line, the empty one included.
+int StatusOfLine(std::string_view statusLine);
 
-// From the upper-cased "CONTENT-LENGTH: ..." line: skip to the first digit,
-// take the run of digits (0 when none); saturates at INT64_MAX.
-std::int64_t ContentLengthOf(std::string_view upperLine);
+// A Content-Length value: digits only, blanks and tabs around them allowed;
+// -1 for anything else (a sign, a list, no digits, more than 18 digits).
+std::int64_t ContentLengthValue(std::string_view value);
+
+// The name of a header line before its colon, upper-cased, without blanks
+// around it, and the value after the colon without its line end and blanks
+// around it. No colon: both empty.
+struct HeaderField {
+    std::string name;
+    std::string_view value;
+};
+HeaderField FieldOf(std::string_view line);
 
 // The port text of a URL's host part: digits only, 0..65535.
 // Raises vexor::Exception "'x' is not a valid integer value" or

@@ -2,6 +2,7 @@
 
 #include "net/httpclient.h"
 
+#include "net/address.h"
 #include "net/httpparse.h"
 #include "net/uuencoder.h"
 #include "platform/asciitext.h"
@@ -62,6 +63,10 @@ std::string hostWithoutPort(const std::string& part, std::int32_t& port)
     }
     if (!rest.empty())
         port = http::PortOf(rest.substr(1));
+    // Blanks, tabs or other bytes in a host would reach the request and the
+    // CONNECT line as they are.
+    if (!host.empty() && !validUrlHost(host))
+        throw vexor::Exception("Invalid host in URL: " + part);
     return host;
 }
 
@@ -116,7 +121,7 @@ void THttpClient::BuildHeader()
     if (Command != CmdType::RawRequest) {
         std::string line = std::string(method.text) + (Forwarding() ? Url : RequestPath) + " HTTP/1.0";
         if (line.size() > MaxRequestLine)
-            throw vexor::Exception("Request line longer than 8192 bytes");
+            throw vexor::Exception("Request line longer than " + std::to_string(MaxRequestLine) + " bytes");
         RequestHeader.Add(line);
     }
     if (Forwarding()) {
@@ -130,17 +135,17 @@ void THttpClient::BuildHeader()
         RequestHeader.SetValue("User-Agent", HeaderInfo.LocalProgram);
     if (!HeaderInfo.LocalMailAddress.empty())
         RequestHeader.SetValue("From", HeaderInfo.LocalMailAddress);
-    if (!HeaderInfo.Cookie.empty())
+    // A cookie that came over https stays off a plain request.
+    if (!HeaderInfo.Cookie.empty() && (m_secure || HeaderInfo.Cookie != m_secureCookie))
         RequestHeader.SetValue("Cookie", HeaderInfo.Cookie);
     if (!HeaderInfo.Referer.empty())
         RequestHeader.SetValue("Referer", HeaderInfo.Referer);
-    // The credentials are the proxy's: a proxy reads them from
-    // Proxy-Authorization (RFC 7235, 4.4) and would pass a plain Authorization
-    // line, password included, on to the origin server. Through a tunnel
-    // they go on the CONNECT alone.
-    const bool tunnel = !Proxy.empty() && m_secure;
-    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty() && !tunnel)
-        RequestHeader.SetValue(Forwarding() ? "Proxy-Authorization" : "Authorization",
+    // The credentials are the proxy's and go to the proxy alone: as
+    // Proxy-Authorization on a request it forwards, on the CONNECT of a
+    // tunnel (httpsecure.cpp), and never to the origin server, which would
+    // learn the password (in the clear, over plain http).
+    if (Forwarding() && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
+        RequestHeader.SetValue("Proxy-Authorization",
                                "Basic " + TUUProcessor::Base64(HeaderInfo.UserId + ":" + HeaderInfo.Password));
     RequestHeader.Add("Content-type: application/x-www-form-urlencoded");
     if (method.extraHeader)

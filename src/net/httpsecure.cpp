@@ -6,6 +6,8 @@
 #include "net/httpparse.h"
 #include "net/uuencoder.h"
 
+#include <algorithm>
+
 namespace vexor::net {
 
 void THttpClient::SecureConnection()
@@ -28,11 +30,12 @@ void THttpClient::OpenTunnel()
     }
     Write(request + "\r\n");
     const std::string status = ReadLn();
-    ReplyCode = http::StatusCodeOf(status);
+    ReplyCode = static_cast<std::int16_t>(std::max(http::StatusOfLine(status), 0));
     std::string line = status;
     for (std::size_t count = 0; !line.empty() && line != "\r\n" && line != "\n"; ++count) {
         if (count > MaxHeaderLines)
-            throw ESockError("Proxy answer to CONNECT has more than 100 lines");
+            throw ESockError("Proxy answer to CONNECT has more than " + std::to_string(MaxHeaderLines)
+                             + " lines");
         line = ReadLn();
     }
     if (ReplyCode >= 200 && ReplyCode <= 299)

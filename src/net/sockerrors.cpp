@@ -98,11 +98,11 @@ std::int32_t WinsockErrorFromLookup(int gaiError)
         return 0;
     case EAI_NONAME:
     case EAI_ADDRFAMILY:
-        return 11001;
+        return ErrHostNotFound;
     case EAI_AGAIN:
         return 11002;
     case EAI_NODATA:
-        return 11004;
+        return ErrNoAddress;
     default:
         return 11003;
     }

@@ -14,11 +14,14 @@ inline constexpr std::int32_t ErrWouldBlock = 10035;
 inline constexpr std::int32_t ErrNotConnected = 10057;
 inline constexpr std::int32_t ErrConnectionRefused = 10061;
 inline constexpr std::int32_t ErrHostNotFound = 11001;
+inline constexpr std::int32_t ErrNoAddress = 11004;  // the name exists but has no address
 inline constexpr std::int32_t UnmappedErrnoBase = 12000;
 // TLS: the handshake or a later record failed; the server's certificate was
 // refused (untrusted, expired, another host's).
 inline constexpr std::int32_t ErrTlsHandshake = 13001;
 inline constexpr std::int32_t ErrTlsCertificate = 13002;
+// The stream ended without the server's closing alert before its end.
+inline constexpr std::int32_t ErrTlsTruncated = 13003;
 
 // "10061:Connection refused"; "Unknown Error No. N" for a number not in the table.
 std::string SocketErrorText(std::int32_t number);

@@ -3,6 +3,7 @@
 
 #include "net/sockettransport.h"
 
+#include "platform/fileops.h"
 #include "platform/uniquefd.h"
 
 #include <fcntl.h>
@@ -25,19 +26,6 @@ struct TimerGuard {
 };
 template <typename Off>
 TimerGuard(Off) -> TimerGuard<Off>;
-
-void writeAll(int fd, const char* data, std::size_t size, const std::string& fileName)
-{
-    while (size > 0) {
-        const auto n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw ESockError(vexor::formatMessage("Cannot write to file %s", fileName));
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
 
 }  // namespace
 
@@ -80,7 +68,7 @@ void TSocketTransport::SendBuffer(const char* data, std::uint16_t length)
         if (length == 0)
             size = ::strnlen(data, MaxWriteLength + 1);
         if (size > MaxWriteLength)
-            throw ESockError("Write text longer than 65535 characters");
+            throw ESockError("Write text longer than " + std::to_string(MaxWriteLength) + " characters");
         SendAll(data, size, false);
     }
     CheckAborted("Socket send aborted");
@@ -92,7 +80,7 @@ void TSocketTransport::Write(const std::string& text)
     // A text goes out up to its first zero byte.
     const std::size_t length = std::min(text.find('\0'), text.size());
     if (length > MaxWriteLength)
-        throw ESockError("Write text longer than 65535 characters");
+        throw ESockError("Write text longer than " + std::to_string(MaxWriteLength) + " characters");
     if (length > 0)
         SendBuffer(text.data(), static_cast<std::uint16_t>(length));
 }
@@ -119,7 +107,7 @@ std::string TSocketTransport::ReadLn()
         }
         const std::size_t room = BlockSize - line.size();
         if (room == 0)
-            throw ESockError("Reply line longer than 65536 bytes");
+            throw ESockError("Reply line longer than " + std::to_string(BlockSize) + " bytes");
         const auto n = ReceiveSome(buffer, room, true);
         if (n == 0)
             return {};  // the peer closed; a partial line is dropped
@@ -147,7 +135,7 @@ std::string TSocketTransport::ReadLn()
             got += static_cast<std::size_t>(r);
         }
         line.append(buffer, take);
-        Heard();
+        Heard(take);
         if (lf)
             return line;
     }
@@ -177,7 +165,7 @@ void TSocketTransport::CaptureLoop(Sink&& sink, std::int64_t maximum, const char
             sink(buffer, static_cast<std::size_t>(n));
             BytesReceived += n;
             Fire(OnPacketRecvd);
-            Heard();
+            Heard(static_cast<std::size_t>(n));
             CallPump();
             continue;
         }
@@ -208,15 +196,24 @@ void TSocketTransport::CaptureString(std::string& text, std::int64_t maximum)
 
 void TSocketTransport::CaptureFile(const std::string& fileName, std::int64_t maximum)
 {
-    StatusMessage("CaptureFile", StatusLevel::Trace);
     BytesReceived = 0;
     platform::UniqueFd file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file.valid())
         throw ESockError(vexor::formatMessage("Cannot create file %s", fileName));
-    CaptureLoop([&](const char* data, std::size_t size) { writeAll(file.get(), data, size, fileName); },
-                maximum, "Socket send aborted");
+    CaptureToFile(file.get(), fileName, maximum);
     if (!file.close())
         throw ESockError(vexor::formatMessage("Cannot write to file %s", fileName));
+}
+
+void TSocketTransport::CaptureToFile(int fd, const std::string& fileName, std::int64_t maximum)
+{
+    StatusMessage("CaptureFile", StatusLevel::Trace);
+    CaptureLoop(
+        [&](const char* data, std::size_t size) {
+            if (!platform::writeAll(fd, data, size))
+                throw ESockError(vexor::formatMessage("Cannot write to file %s", fileName));
+        },
+        maximum, "Socket send aborted");
 }
 
 void TSocketTransport::SendFile(const std::string& fileName)

@@ -1,9 +1,9 @@
 #include "net/sockettransport.h"
 
+#include "net/address.h"
 #include "net/tlschannel.h"
 #include "net/wakeup.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,12 +14,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 namespace vexor::net {
 
 namespace {
-
-std::atomic<int> SocketLayerUsers{0};
 
 // A lookup that timed out or was cancelled: it ends Connect, where a failed
 // lookup gives OnInvalidHost its chance. The text is what the caller sees.
@@ -27,32 +26,6 @@ class ELookupStopped : public ESockError {
 public:
     using ESockError::ESockError;
 };
-
-// "[::1]" -> "::1"; other names unchanged.
-std::string unbracketed(const std::string& name)
-{
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
-        return name.substr(1, name.size() - 2);
-    return name;
-}
-
-bool numericAddress(const std::string& name, sockaddr_storage& address, socklen_t& length)
-{
-    address = {};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    if (::inet_pton(AF_INET, name.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        length = sizeof(sockaddr_in);
-        return true;
-    }
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    if (::inet_pton(AF_INET6, unbracketed(name).c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        length = sizeof(sockaddr_in6);
-        return true;
-    }
-    return false;
-}
 
 std::vector<std::string> socketLayerInfo()
 {
@@ -91,7 +64,6 @@ TSocketTransport::~TSocketTransport()
         CloseSocket();
     } catch (...) {
     }
-    SocketLayerUsers.fetch_sub(1);
 }
 
 void TSocketTransport::InitializeSockets()
@@ -102,7 +74,6 @@ void TSocketTransport::InitializeSockets()
     } catch (const vexor::Exception&) {
         throw ESockError("Initializaton of windows sockets failed");
     }
-    SocketLayerUsers.fetch_add(1);
     WinsockInfo = socketLayerInfo();
 }
 
@@ -219,10 +190,42 @@ void TSocketTransport::TimerOn()
         m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut);
 }
 
-void TSocketTransport::Heard()
+void TSocketTransport::Heard(std::size_t received)
 {
+    const auto now = std::chrono::steady_clock::now();
     if (m_timerArmed)
-        m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_timerInterval);
+        m_deadline = now + std::chrono::milliseconds(m_timerInterval);
+    m_windowBytes += static_cast<std::int64_t>(received);
+    // A fast transfer never waits, so the limits are looked at here too.
+    if (m_watching)
+        CheckTransferLimits(now);
+}
+
+void TSocketTransport::WatchTransfer()
+{
+    const auto now = std::chrono::steady_clock::now();
+    m_watching = LowSpeedTime > 0 || MaxTransferTime > 0;
+    m_limitBroken = false;
+    m_watchEnd = MaxTransferTime > 0 ? now + std::chrono::milliseconds(MaxTransferTime)
+                                     : std::chrono::steady_clock::time_point::max();
+    m_windowEnd = LowSpeedTime > 0 ? now + std::chrono::milliseconds(LowSpeedTime)
+                                   : std::chrono::steady_clock::time_point::max();
+    m_windowBytes = 0;
+}
+
+void TSocketTransport::CheckTransferLimits(std::chrono::steady_clock::time_point now)
+{
+    bool broken = now >= m_watchEnd;
+    if (now >= m_windowEnd) {
+        broken = broken || m_windowBytes < LowSpeedBytes;
+        m_windowBytes = 0;
+        m_windowEnd = now + std::chrono::milliseconds(LowSpeedTime);
+    }
+    if (broken) {
+        m_watching = false;
+        m_limitBroken = true;
+        throw ESockError("Transfer too slow");
+    }
 }
 
 void TSocketTransport::TimerOff()
@@ -240,32 +243,45 @@ void TSocketTransport::TimerTriggered()
     Abort();
 }
 
+int TSocketTransport::PollTurn(pollfd* fds, std::size_t count, std::chrono::steady_clock::time_point until)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_timerArmed && now >= m_deadline) {
+        TimerTriggered();
+        return 0;
+    }
+    if (m_watching) {
+        CheckTransferLimits(now);
+        until = std::min({until, m_watchEnd, m_windowEnd});
+    }
+    if (m_timerArmed)
+        until = std::min(until, m_deadline);
+    int timeout = -1;
+    if (until != std::chrono::steady_clock::time_point::max()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+        timeout = static_cast<int>(std::clamp<std::int64_t>(left, 0, std::numeric_limits<int>::max()));
+    }
+    if (m_pump)
+        timeout = timeout < 0 ? PumpSliceMs : std::min(timeout, PumpSliceMs);
+    fds[0] = {m_wake->Descriptor(), POLLIN, 0};
+    const int n = ::poll(fds, count, timeout);
+    if (n < 0 && errno != EINTR)
+        SocketError(errno);
+    if (n > 0 && fds[0].revents != 0)
+        DrainWake();
+    CallPump();
+    return n;
+}
+
 bool TSocketTransport::WaitFor(int fd, short events)
 {
-    for (;;) {
-        if (Canceled.load())
-            return false;
-        int timeout = -1;
-        if (m_timerArmed) {
-            const auto left = m_deadline - std::chrono::steady_clock::now();
-            if (left <= std::chrono::steady_clock::duration::zero()) {
-                TimerTriggered();
-                continue;
-            }
-            timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-        }
-        if (m_pump)
-            timeout = timeout < 0 ? PumpSliceMs : std::min(timeout, PumpSliceMs);
-        pollfd fds[2] = {{m_wake->Descriptor(), POLLIN, 0}, {fd, events, 0}};
-        const int n = ::poll(fds, fd >= 0 ? 2 : 1, timeout);
-        if (n < 0 && errno != EINTR)
-            SocketError(errno);
-        if (n > 0 && fds[0].revents != 0)
-            DrainWake();
-        CallPump();
+    while (!Canceled.load()) {
+        pollfd fds[2] = {{}, {fd, events, 0}};
+        const int n = PollTurn(fds, fd >= 0 ? 2 : 1, std::chrono::steady_clock::time_point::max());
         if (n > 0 && fd >= 0 && fds[1].revents != 0)
             return true;
     }
+    return false;
 }
 
 // --- Lookup and connect ------------------------------------------------------
@@ -275,7 +291,8 @@ void TSocketTransport::ResolveHost()
     StatusMessage("Resolve Host", StatusLevel::Trace);
     const std::string name = Proxy.empty() ? Host : Proxy;
     m_addresses.clear();
-    if (numericAddress(name, m_remoteAddress, m_remoteLength)) {
+    if (parseIpLiteral(name, m_remoteAddress)) {
+        m_remoteLength = addressLength(m_remoteAddress);
         m_addresses.push_back(m_remoteAddress);
         return;
     }
@@ -299,12 +316,12 @@ void TSocketTransport::ResolveHost()
     const LookupAnswer answer = lookup->Answer();
     LastEventOk = answer.error == 0 && !answer.addresses.empty();
     if (!LastEventOk) {
-        LastErrorCode = answer.error != 0 ? answer.error : 11004;
+        LastErrorCode = answer.error != 0 ? answer.error : ErrNoAddress;
         throw ESockError("Host Lookup Failed");
     }
     m_addresses = answer.addresses;
     m_remoteAddress = answer.addresses.front();
-    m_remoteLength = m_remoteAddress.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    m_remoteLength = addressLength(m_remoteAddress);
     Fire(OnHostResolved);
 }
 
@@ -316,6 +333,8 @@ bool TSocketTransport::ResolveOnce()
     } catch (const ELookupStopped&) {
         throw;
     } catch (const ESockError&) {
+        if (m_limitBroken)
+            throw;
         m_remoteLength = 0;
     }
     return m_remoteLength != 0;

@@ -20,6 +20,7 @@
 #include "platform/exception.h"
 #include "platform/uniquefd.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -82,6 +83,14 @@ public:
     std::int32_t ProxyPort = 0;
     // A capture into memory (CaptureString) fails past this many bytes.
     std::size_t MaxCaptureBytes = 64u * 1024u * 1024u;
+    // Limits of a watched transfer (WatchTransfer to EndTransferWatch; in
+    // THttpClient one whole request): fewer than LowSpeedBytes received in a
+    // window of LowSpeedTime ms, or more than MaxTransferTime ms in all, fail
+    // it with ESockError "Transfer too slow". A server that drips a byte now
+    // and then defeats the silence time-out, not these. 0 = no limit.
+    std::int64_t LowSpeedBytes = 0;
+    std::int32_t LowSpeedTime = 0;
+    std::int32_t MaxTransferTime = 0;
 
     // --- State ---
     std::vector<std::string> WinsockInfo;  // six lines describing this socket layer
@@ -145,6 +154,8 @@ public:
     // closes or, with maximum >= 0, maximum bytes arrived. Timed by silence.
     // Memory use does not depend on the size.
     void CaptureFile(const std::string& fileName, std::int64_t maximum = -1);
+    // As CaptureFile, into an open file; `fileName` names it in errors.
+    void CaptureToFile(int fd, const std::string& fileName, std::int64_t maximum);
     void SendFile(const std::string& fileName);  // not timed
     bool DataAvailable();
     std::string SocketErrorText(std::int32_t number);
@@ -172,10 +183,19 @@ protected:
     void TimerTriggered();
     // Bytes moved: a running time-out counts again from now, so a timed step
     // fails only after TimeOut without a byte, however long it runs.
-    void Heard();
+    // `received` counts for the low-speed limit.
+    void Heard(std::size_t received = 0);
     // Waits until fd reports one of `events` (true) or Canceled is set (false);
     // fires the time-out when the deadline passes. fd -1 waits for cancel only.
     bool WaitFor(int fd, short events);
+    // One turn of every wait: polls the wake-up descriptor (put into fds[0]
+    // here) and fds[1..count-1] until one reports, `until`, the time-out
+    // deadline or a pump slice passes. Fires the time-out when it is due and
+    // raises when a transfer limit is broken. Poll's result.
+    int PollTurn(pollfd* fds, std::size_t count, std::chrono::steady_clock::time_point until);
+    // Starts and ends the watch of LowSpeedBytes/LowSpeedTime/MaxTransferTime.
+    void WatchTransfer();
+    void EndTransferWatch() { m_watching = m_limitBroken = false; }
     // Sends all bytes or stops on Canceled; raises socket errors.
     void SendAll(const char* data, std::size_t size, bool countSent);
     // Clears Canceled and raises EAbortError(text) when it was set.
@@ -225,6 +245,13 @@ private:
     bool m_timerArmed = false;
     std::int32_t m_timerInterval = 0;
     std::chrono::steady_clock::time_point m_deadline{};
+    // The transfer watch: its end, the end of the current low-speed window
+    // and the bytes received in that window.
+    void CheckTransferLimits(std::chrono::steady_clock::time_point now);
+    bool m_watching = false;
+    bool m_limitBroken = false;
+    std::chrono::steady_clock::time_point m_watchEnd{}, m_windowEnd{};
+    std::int64_t m_windowBytes = 0;
     mutable std::mutex m_statusMutex;
     std::string m_statusText;
 };

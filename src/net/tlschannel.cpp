@@ -1,7 +1,8 @@
 #include "net/tlschannel.h"
 
-#include <arpa/inet.h>
-#include <dlfcn.h>
+#include "net/address.h"
+#include "net/openssllib.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -9,123 +10,11 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 namespace vexor::net {
 
 namespace {
-
-// OpenSSL is loaded when the first channel is made, not at start: most runs
-// speak plain HTTP only, and the two libraries cost every process that links
-// them some 1.7 MB of resident pages (relocations, symbol tables). Every call
-// goes through this table; OpenSSL's macros are written out as the calls they
-// stand for.
-#define VEXOR_OPENSSL_FUNCTIONS(X)                                                                        \
-    X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_ctrl) X(SSL_CTX_set_verify)             \
-    X(SSL_CTX_set_options) X(SSL_CTX_set_default_verify_paths) X(SSL_new) X(SSL_free) X(SSL_ctrl)         \
-    X(SSL_set_bio) X(SSL_get0_param) X(SSL_set_hostflags) X(SSL_set1_host) X(SSL_set_connect_state)       \
-    X(SSL_get_verify_result) X(SSL_is_init_finished) X(SSL_do_handshake) X(SSL_get_error) X(SSL_peek_ex)  \
-    X(SSL_read_ex) X(SSL_write_ex) X(SSL_shutdown) X(X509_VERIFY_PARAM_set1_ip_asc)                       \
-    X(X509_verify_cert_error_string) X(ERR_clear_error) X(ERR_peek_error) X(ERR_peek_last_error)          \
-    X(ERR_reason_error_string) X(BIO_ctrl) X(BIO_int_ctrl) X(BIO_set_flags) X(BIO_clear_flags)            \
-    X(BIO_sock_should_retry) X(BIO_s_socket) X(BIO_new) X(BIO_meth_new) X(BIO_meth_set_write)             \
-    X(BIO_meth_set_read) X(BIO_meth_set_puts) X(BIO_meth_set_ctrl) X(BIO_meth_set_create)                 \
-    X(BIO_meth_set_destroy) X(BIO_meth_get_read) X(BIO_meth_get_puts) X(BIO_meth_get_ctrl)                \
-    X(BIO_meth_get_create) X(BIO_meth_get_destroy)
-
-struct OpenSsl {
-#define VEXOR_DECLARE(name) decltype(&::name) name = nullptr;
-    VEXOR_OPENSSL_FUNCTIONS(VEXOR_DECLARE)
-#undef VEXOR_DECLARE
-};
-
-// The table, loaded once (libssl brings libcrypto); null when the library or
-// one of its functions is missing. Neither is ever unloaded.
-const OpenSsl* loadOpenSsl()
-{
-    static const OpenSsl* const loaded = []() -> const OpenSsl* {
-        const std::string file = "libssl.so." + std::to_string(OPENSSL_SHLIB_VERSION);
-        void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return nullptr;
-        auto* table = new OpenSsl;
-        bool complete = true;
-#define VEXOR_RESOLVE(name)                                                               \
-    table->name = reinterpret_cast<decltype(table->name)>(::dlsym(library, #name)); \
-    complete = complete && table->name != nullptr;
-        VEXOR_OPENSSL_FUNCTIONS(VEXOR_RESOLVE)
-#undef VEXOR_RESOLVE
-        if (complete)
-            return table;
-        delete table;
-        return nullptr;
-    }();
-    return loaded;
-}
-
-// The table once a channel exists (its constructor loaded it).
-const OpenSsl& ossl()
-{
-    return *loadOpenSsl();
-}
-
-std::string environmentValue(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-SSL_CTX* newClientContext()
-{
-    const OpenSsl& o = ossl();
-    SSL_CTX* ctx = o.SSL_CTX_new(o.TLS_client_method());
-    if (!ctx)
-        return nullptr;
-    o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_2_VERSION, nullptr);
-    o.SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    // An HTTP/1.0 body ends when the server closes, and many servers close
-    // without the closing alert: a close without it ends the stream like the
-    // alert, as a close ends a plain HTTP body.
-    o.SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_COMPRESSION);
-    // Writes behave like send(): part of a buffer may go out, and the rest
-    // is offered again later, not necessarily from the same address.
-    o.SSL_CTX_ctrl(ctx, SSL_CTRL_MODE, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER, nullptr);
-    // Whole blocks from the socket instead of a header and a body per record.
-    o.SSL_CTX_ctrl(ctx, SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
-    if (o.SSL_CTX_set_default_verify_paths(ctx) != 1) {
-        o.SSL_CTX_free(ctx);
-        return nullptr;
-    }
-    return ctx;
-}
-
-// Reading the trust store costs milliseconds, so the context is shared and
-// made again only when SSL_CERT_FILE or SSL_CERT_DIR changed. Each SSL holds
-// its own reference, so an old context lives on as long as a channel uses it.
-// The cache itself is never freed: OpenSSL's own clean-up at exit may run
-// before any static destructor would.
-SSL* newClientSsl()
-{
-    struct Cache {
-        std::mutex mutex;
-        std::string key;
-        SSL_CTX* ctx = nullptr;
-    };
-    static Cache* const cache = new Cache;
-    const std::string key = environmentValue("SSL_CERT_FILE") + '\n' + environmentValue("SSL_CERT_DIR");
-    std::lock_guard lock(cache->mutex);
-    if (!cache->ctx || cache->key != key) {
-        SSL_CTX* fresh = newClientContext();
-        if (!fresh)
-            return nullptr;
-        ossl().SSL_CTX_free(cache->ctx);
-        cache->ctx = fresh;
-        cache->key = key;
-    }
-    return ossl().SSL_new(cache->ctx);
-}
 
 // OpenSSL's socket BIO writes with write(), which raises SIGPIPE when the
 // server has gone; this one sends with MSG_NOSIGNAL and is otherwise the same.
@@ -171,20 +60,6 @@ bool attachSocket(SSL* ssl, int fd)
     return true;
 }
 
-std::string unbracketed(const std::string& name)
-{
-    if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
-        return name.substr(1, name.size() - 2);
-    return name;
-}
-
-bool ipLiteral(const std::string& name)
-{
-    unsigned char address[16];
-    return ::inet_pton(AF_INET, name.c_str(), address) == 1
-        || ::inet_pton(AF_INET6, name.c_str(), address) == 1;
-}
-
 // The reason OpenSSL queued last ("unsupported protocol", "tlsv1 alert
 // protocol version", ...), or what the socket said.
 std::string reasonText(int sslError, int savedErrno)
@@ -211,7 +86,7 @@ TlsChannel::TlsChannel(int fd, const std::string& serverName) : m_name(unbracket
     if (!m_ssl)
         throw ETlsError(ErrTlsHandshake, "TLS handshake failed: cannot set up TLS (" + m_name + ")");
     bool ok = attachSocket(m_ssl, fd);
-    if (ipLiteral(m_name)) {
+    if (isIpLiteral(m_name)) {
         // No server name indication for an address; the certificate must
         // carry the address itself.
         ok = ok && o.X509_VERIFY_PARAM_set1_ip_asc(o.SSL_get0_param(m_ssl), m_name.c_str()) == 1;
@@ -283,7 +158,15 @@ ssize_t TlsChannel::Outcome(int result, short& wait, const char* what)
         return -1;
     case SSL_ERROR_ZERO_RETURN:
         return 0;
+    case SSL_ERROR_SSL:
+        if (ERR_GET_REASON(ossl().ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+            Truncated();
+        Fail(error, what);
     case SSL_ERROR_SYSCALL:
+        // A close without the closing alert (the socket read gave 0, errno
+        // cleared before the call stays 0): the stream was cut.
+        if (ossl().ERR_peek_error() == 0 && savedErrno == 0)
+            Truncated();
         if (ossl().ERR_peek_error() == 0) {
             // The socket failed: the caller reports it like a plain one.
             m_broken = true;
@@ -296,12 +179,20 @@ ssize_t TlsChannel::Outcome(int result, short& wait, const char* what)
     }
 }
 
+void TlsChannel::Truncated()
+{
+    m_broken = true;
+    ossl().ERR_clear_error();
+    throw ETlsError(ErrTlsTruncated, "Transfer incomplete");
+}
+
 ssize_t TlsChannel::Read(char* buffer, std::size_t size, bool peek, short& wait)
 {
     const OpenSsl& o = ossl();
     std::size_t total = 0;
     while (total < size) {
         o.ERR_clear_error();
+        errno = 0;
         std::size_t got = 0;
         const int result = peek ? o.SSL_peek_ex(m_ssl, buffer, size, &got)
                                 : o.SSL_read_ex(m_ssl, buffer + total, size - total, &got);
@@ -322,6 +213,7 @@ ssize_t TlsChannel::Read(char* buffer, std::size_t size, bool peek, short& wait)
 ssize_t TlsChannel::Write(const char* data, std::size_t size, short& wait)
 {
     ossl().ERR_clear_error();
+    errno = 0;
     std::size_t written = 0;
     const int result = ossl().SSL_write_ex(m_ssl, data, size, &written);
     if (result == 1)

@@ -47,8 +47,9 @@ public:
     // failed: certificate has expired (vendor.example.com)", "TLS handshake
     // failed: ...").
     bool Handshake(short& wait);
-    // As recv()/send(): bytes moved, 0 when the server ended the stream, -1
-    // with errno (EAGAIN: wait for `wait`). Read fills the buffer from as many
+    // As recv()/send(): bytes moved, 0 when the server ended the stream with
+    // its closing alert, -1 with errno (EAGAIN: wait for `wait`). A bare
+    // close raises ETlsError "Transfer incomplete". Read fills the buffer from as many
     // records as are already in; with `peek` it consumes nothing. Protocol
     // errors raise ETlsError.
     ssize_t Read(char* buffer, std::size_t size, bool peek, short& wait);
@@ -58,6 +59,9 @@ public:
 
 private:
     [[noreturn]] void Fail(int sslError, const char* what);
+    // The stream ended without the server's closing alert: raises
+    // "Transfer incomplete".
+    [[noreturn]] void Truncated();
     ssize_t Outcome(int result, short& wait, const char* what);
 
     ssl_st* m_ssl = nullptr;

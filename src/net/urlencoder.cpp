@@ -20,6 +20,14 @@ void appendEscaped(std::string& encoded, unsigned char c)
     encoded += Hex[c & 15];
 }
 
+// Bytes that are not valid in a URL, and those that change the meaning of a
+// query when they stand in a value ("+" is a blank to most CGI decoders).
+bool escapedInQuery(unsigned char c)
+{
+    constexpr std::string_view Escaped = "\"#%<>[\\]^`{|}&=+";
+    return c < 0x21 || c > 0x7E || Escaped.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
 }  // namespace
 
 std::string EncodeQueryValue(std::string_view value)
@@ -28,7 +36,7 @@ std::string EncodeQueryValue(std::string_view value)
     encoded.reserve(value.size());
     for (const char ch : value) {
         const auto c = static_cast<unsigned char>(ch);
-        if (keptAsIs(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+        if (!escapedInQuery(c)) {
             encoded += ch;
         } else {
             appendEscaped(encoded, c);

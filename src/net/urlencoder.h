@@ -18,10 +18,10 @@ public:
     std::string EncodedString();
 };
 
-// A value for the query of a URL: ASCII letters, digits and "-", ".", "_",
-// "~" stay as they are; every other byte (a blank, "&", "=", "+", "%", "#", a
-// control character, a byte above 127) becomes "%XX" (upper case) of that
-// byte itself.
+// A value for the query of a URL, sent as raw as a URL allows: bytes below
+// 0x21 and above 0x7E, the characters " # % < > [ \ ] ^ ` { | } that a URL
+// cannot carry, and & = + that would change the query's meaning become "%XX"
+// (upper case) of the byte itself; every other printable character stays.
 std::string EncodeQueryValue(std::string_view value);
 
 }  // namespace vexor::net

@@ -46,22 +46,6 @@ std::string findEntryNoCase(const std::string& folder, const std::string& name)
     return best;
 }
 
-// Writes all of `data`, retrying short writes and EINTR.
-bool writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Opens a regular file for reading. O_NONBLOCK keeps a FIFO planted under a
 // cache file's name from hanging the caller; anything but a regular file is
 // refused.
@@ -335,6 +319,20 @@ std::string programFolder()
     if (st.st_uid != ::getuid())
         throw refuse("is a folder of another user");
     return path == "/" ? path : path + "/";
+}
+
+bool writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 }  // namespace vexor::platform

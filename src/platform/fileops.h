@@ -27,6 +27,10 @@ bool readWholeFile(const std::string& path, std::string& contents);
 // writer left behind more than an hour ago.
 bool writeFileAtomic(const std::string& path, const std::string& contents, unsigned mode = 0644);
 
+// Writes all of `data` to `fd`, retrying short writes and EINTR; false on
+// an error (or a write that takes nothing).
+bool writeAll(int fd, const char* data, std::size_t size);
+
 // True when `name` is a plain file name that is safe to join to a folder:
 // not empty, no "/" or "\", not "." or "..", no NUL or other control character.
 bool isPlainFileName(const std::string& name);

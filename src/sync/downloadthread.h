@@ -51,6 +51,11 @@ inline constexpr std::chrono::milliseconds DefaultRequestTimeout{30000};
 // Largest body a cycle writes to a file (lists, banner images and pages are
 // a few kilobytes): a longer one ends its request as failed.
 inline constexpr std::int64_t MaxDownloadBytes = 8 << 20;
+// A request fails with "Transfer too slow" when fewer than LowSpeedBytes
+// arrived in LowSpeedTime, or when it ran longer than MaxStepTime.
+inline constexpr std::int64_t LowSpeedBytes = 1024;
+inline constexpr std::chrono::milliseconds LowSpeedTime{30000};
+inline constexpr std::chrono::milliseconds MaxStepTime{600000};
 
 class TDownloadThread {
 public:

@@ -40,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string next = http::ResolveLocation(url, client.Host, client.Port, client.RequestPath);
     if (next.empty())
         std::abort();
-    (void)http::StatusCodeOf(url);
-    (void)http::ContentLengthOf(http::UpperAscii(url));
+    (void)http::StatusOfLine(url);
+    if (http::ContentLengthValue(url) < -1)
+        std::abort();
+    (void)http::FieldOf(url);
     return 0;
 }

@@ -201,25 +201,58 @@ TEST_F(HttpClientTest, OneByteDripArrivesWholeWithAPacketEventPerByte)
     EXPECT_LE(packets, static_cast<int>(body.size()));
 }
 
-// A close in the middle of the status line, or before any byte of a reply:
-// an empty reply, status 0, and success.
-TEST_F(HttpClientTest, CutOrEmptyReplyGivesStatusZeroAndSuccess)
+// A reply that is not whole or not framed as this client reads it fails, fires
+// no OnSuccess, and leaves the previous body file in place.
+TEST_F(HttpClientTest, CutOrMalformedRepliesFailWithoutSuccess)
 {
-    for (const std::string reply : {"HTTP/1.0 200 O", ""}) {
-        SCOPED_TRACE(reply);
-        Serve([reply](ServerConnection& connection, int) {
+    const struct {
+        std::string reply, error;
+        bool fileMode;
+    } rows[] = {
+        {"", "Invalid reply from server", false},
+        {"HTTP/1.0 200 O", "Invalid reply from server", true},
+        {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nshort", "Transfer incomplete", false},
+        {"HTTP/1.0 404 No\r\nContent-Length: 10\r\n\r\nshort", "Transfer incomplete", true},
+        {"HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nchunk\r\n0\r\n\r\n",
+         "Transfer-Encoding not supported", true},
+    };
+    const auto target = m_dir / "lang.inibak";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reply);
+        Serve([reply = row.reply](ServerConnection& connection, int) {
             connection.readRequest();
             connection.send(reply);
         });
+        writeFile(target, "old content");
         m_events.clear();
         TraceEvents();
-        m_client.Body = "stale";
-        m_client.Get(BaseUrl() + "/");
-        EXPECT_EQ(m_client.ReplyCode, 0);
-        EXPECT_EQ(m_client.Header, "");
-        EXPECT_EQ(m_client.Body, "");
-        const std::vector<std::string> expected = {"AboutToSend", "Connect", "Success0", "Disconnect"};
-        EXPECT_EQ(m_events, expected);
+        m_client.InputFileMode = row.fileMode;
+        m_client.Body = target;
+        EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), row.error);
+        EXPECT_EQ(std::count(m_events.begin(), m_events.end(), "Success0"), 0);
+        EXPECT_EQ(readFile(target), "old content");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir.path()), {}), 1);
+    }
+}
+
+// A server that drips defeats the silence time-out; the transfer limits end it.
+TEST_F(HttpClientTest, DrippingServerFailsAsTooSlow)
+{
+    Serve([](ServerConnection& connection, int) {
+        connection.readRequest();
+        connection.send("HTTP/1.0 200 OK\r\n\r\n");
+        connection.drip(std::string(5000, 'd'), 5);
+    });
+    const struct {
+        std::int32_t lowSpeedTime, maxTransferTime;
+    } rows[] = {{200, 0}, {0, 300}};
+    m_client.TimeOut = 5000;
+    m_client.LowSpeedBytes = 1024;
+    for (const auto& row : rows) {
+        m_client.LowSpeedTime = row.lowSpeedTime;
+        m_client.MaxTransferTime = row.maxTransferTime;
+        EXPECT_EQ(ErrorOf([&] { m_client.Get(BaseUrl() + "/"); }), "Transfer too slow");
+        EXPECT_FALSE(m_client.Connected);
     }
 }
 

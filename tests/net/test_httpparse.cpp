@@ -16,7 +16,7 @@
 namespace vexor::net::testing {
 namespace {
 
-TEST(StatusCodeTest, SecondWordAsNumber)
+TEST(StatusLineTest, OnlyHttpVersionBlankAndThreeDigits)
 {
     const struct {
         std::string line;
@@ -24,38 +24,34 @@ TEST(StatusCodeTest, SecondWordAsNumber)
     } rows[] = {
         {"HTTP/1.0 200 OK\r\n", 200},
         {"HTTP/1.1 404\r\n", 404},
-        {"HTTP/1.0  302  Found\n", 302},
-        {"HTTP/1.0 2OO OK\r\n", 0},
-        {"HTTP/1.0\r\n", 0},
-        {"", 0},
-        {"\r\n", 0},
-        {"HTTP/1.0 99999 Big\r\n", 0},
+        {"HTTP/1.0 200 \xFF\xFE\n", 200},
+        {"HTTP/1.0  302  Found\n", -1},
+        {"HTTP/1.0 2OO OK\r\n", -1},
+        {"HTTP/1.0\r\n", -1},
+        {"", -1},
+        {"HTTP/1.0 99999 Big\r\n", -1},
         {"HTTP/1.0 -1 Odd\r\n", -1},
-        {"\xEF\xBB\xBFHTTP/1.0 200 OK\r\n", 200},
-        {"HTTP/1.0 \xC3\xA9 OK\r\n", 0},
-        {"HTTP/1.0\t200 OK\r\n", 0},
+        {"HTTP/1.0 000 Zero\r\n", -1},
+        {"\xEF\xBB\xBFHTTP/1.0 200 OK\r\n", -1},
+        {"HTTP/1.0\t200 OK\r\n", -1},
+        {"HTTP/10 200 OK\r\n", -1},
+        {"ICY 200 OK\r\n", -1},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(http::StatusCodeOf(row.line), row.code) << row.line;
+        EXPECT_EQ(http::StatusOfLine(row.line), row.code) << row.line;
 }
 
-TEST(ContentLengthTest, DigitsAfterTheName)
+TEST(ContentLengthTest, DigitsOnly)
 {
     const struct {
-        std::string upperLine;
+        std::string value;
         std::int64_t length;
     } rows[] = {
-        {"CONTENT-LENGTH: 1234\r\n", 1234},
-        {"CONTENT-LENGTH: X12Y34\r\n", 12},
-        {"CONTENT-LENGTH: \r\n", 0},
-        {"CONTENT-LENGTH:", 0},
-        {"CONTENT-LENGTH: 99999999999999999999999\r\n", INT64_MAX},
-        {"CONTENT-LENGTH:7", 0},  // the character after the colon is skipped
-        {"CONTENT-LENGTH: 7", 7},
-        {"CONTENT-LENGTH:  7", 7},
+        {"1234", 1234}, {" 7\t", 7}, {"0", 0}, {"-5", -1}, {"+5", -1}, {"X12Y34", -1},
+        {"", -1}, {"5, 5", -1}, {"99999999999999999999999", -1},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(http::ContentLengthOf(row.upperLine), row.length) << row.upperLine;
+        EXPECT_EQ(http::ContentLengthValue(row.value), row.length) << row.value;
 }
 
 // ReadHeader over a socketpair: the peer writes the reply and closes.
@@ -113,12 +109,22 @@ TEST(ReadHeaderTest, HeaderSectionsGoodAndHostile)
     } rows[] = {
         {"plain", "HTTP/1.0 200 OK\r\nA: 1\r\n\r\nbody", 200, "HTTP/1.0 200 OK\r\nA: 1\r\n\r\n", "body", ""},
         {"lf only", "HTTP/1.0 200 OK\nA: 1\n\nbody", 200, "HTTP/1.0 200 OK\nA: 1\n\n", "body", ""},
-        {"empty", "", 0, "", "", ""},
-        {"no blank line", "HTTP/1.0 200 OK\r\nA: 1\r\n", 200, "HTTP/1.0 200 OK\r\nA: 1\r\n", "", ""},
+        {"empty", "", 0, "", "", "Invalid reply from server"},
+        {"cut status line", "HTTP/1.0 200 O", 0, "", "", "Invalid reply from server"},
+        {"negative status", "HTTP/1.0 -1 Odd\r\n\r\nbody", 0, "", "", "Invalid reply from server"},
+        {"not HTTP", "XTTP/1.0 200 OK\r\n\r\nbody", 0, "", "", "Invalid reply from server"},
+        {"negative length", "HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\nbody", 200, "", "",
+         "Invalid reply from server"},
+        {"two lengths", "HTTP/1.0 200 OK\r\nContent-Length: 4\r\ncontent-length:  9\r\n\r\nbody", 200, "", "",
+         "Invalid reply from server"},
+        {"chunked", "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nbody\r\n0\r\n\r\n", 200, "",
+         "",
+         "Transfer-Encoding not supported"},
+        {"identity coding", "HTTP/1.0 200 OK\r\nTransfer-Encoding: Identity\r\n\r\nb", 200,
+         "HTTP/1.0 200 OK\r\nTransfer-Encoding: Identity\r\n\r\n", "b", ""},
+        {"no blank line", "HTTP/1.0 200 OK\r\nA: 1\r\n", 200, "", "", "Transfer incomplete"},
         {"no separator", "HTTP/1.0 200 OK\r\nnonsense line\r\n\r\nb", 200,
          "HTTP/1.0 200 OK\r\nnonsense line\r\n\r\n", "b", ""},
-        {"byte order mark", "\xEF\xBB\xBFHTTP/1.0 201 Made\r\n\r\n", 201, "\xEF\xBB\xBFHTTP/1.0 201 Made\r\n\r\n", "",
-         ""},
         {"high bytes", "HTTP/1.0 200 \xFF\xFE\r\nX-\xE9: \x80\r\n\r\n\xFF", 200,
          "HTTP/1.0 200 \xFF\xFE\r\nX-\xE9: \x80\r\n\r\n", "\xFF", ""},
         {"zero bytes", std::string("HTTP/1.0 200 OK\r\nA: \0\0\r\n\r\n\0", 27), 200,
@@ -142,16 +148,17 @@ TEST(ReadHeaderTest, HeaderSectionsGoodAndHostile)
 TEST(ReadHeaderTest, NamedLinesAndTheirQuirks)
 {
     const HeaderResult dup = readHeader("HTTP/1.0 302 Found\r\nLocation: /first\r\nlocation: /second\r\n"
-                                        "Set-Cookie: a=1\r\nSET-COOKIE: b=2; path=/\r\nContent-Length: 10\r\n"
+                                        "Set-Cookie: a=1\r\nSET-COOKIE: b=2; path=/\r\nContent-Length: 20\r\n"
                                         "content-length: 20\r\n\r\n");
     EXPECT_EQ(dup.location, "/second");
     EXPECT_EQ(dup.cookie, "b=2; path=/");
     EXPECT_EQ(dup.length, 20);
 
-    // Without a blank after the colon a name does not match.
+    // Without a blank after the colon a name does not match, except the
+    // length, which frames the body.
     const HeaderResult tight = readHeader("HTTP/1.0 200 OK\r\nLocation:/x\r\nContent-Length:5\r\nSet-Cookie:\r\n\r\n");
     EXPECT_EQ(tight.location, "");
-    EXPECT_EQ(tight.length, 0);
+    EXPECT_EQ(tight.length, 5);
     EXPECT_EQ(tight.cookie, "");
 
     const std::string longCookie(5000, 'c');

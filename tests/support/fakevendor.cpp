@@ -3,6 +3,8 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -60,18 +62,37 @@ FakeVendor::FakeVendor() : m_server(std::make_unique<httplib::Server>())
     m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
         throw std::runtime_error("cannot bind the fake vendor");
-    m_listener = std::thread([this] { m_server->listen_after_bind(); });
+    std::promise<void> ended;
+    m_listenerEnded = ended.get_future();
+    m_listener = std::thread([this, ended = std::move(ended)]() mutable {
+        m_server->listen_after_bind();
+        ended.set_value();
+    });
     // httplib's stop() does nothing before listening has begun: a test that
     // ends that soon would wait for ever on the listener in the destructor.
-    while (!m_server->is_running())
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!m_server->is_running()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            giveUp("did not start listening within 10 s");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 FakeVendor::~FakeVendor()
 {
     release();
     m_server->stop();
+    if (m_listenerEnded.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+        giveUp("did not end within 20 s of stop() (a stop that came before it listened is lost)");
     m_listener.join();
+}
+
+// Neither a half-made server nor a thread that never ends can be cleaned up:
+// the test process ends with the cause instead of a silent ctest time-out.
+void FakeVendor::giveUp(const char* what)
+{
+    std::fprintf(stderr, "FakeVendor: the server thread %s\n", what);
+    std::abort();
 }
 
 std::string FakeVendor::host() const

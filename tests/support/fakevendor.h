@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,8 @@ private:
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_listener;
+    std::future<void> m_listenerEnded;
+    [[noreturn]] static void giveUp(const char* what);
     int m_port = 0;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -35,6 +35,10 @@ public:
     bool waitForPeerClose();
     // Sends `block` until the peer goes away or the server stops.
     void sendForever(const std::string& block);
+    // For scripts that move bytes themselves: the connection, and a
+    // descriptor that turns readable when the server stops.
+    int descriptor() const { return m_fd; }
+    int stopDescriptor() const { return m_stopFd; }
 
 private:
     bool waitFor(short events, int timeoutMs);

@@ -70,7 +70,11 @@ TEST(QueryUrl, EveryActionHasItsPrefixAndKeyOrder)
         {"delimiters encoded, unreserved kept", LangcUrl(Host, DefaultWho, "a&b=c+d%e#f-g.h_i~j"),
          Prefix + "LANGC&MID=1&MCID=1131&MUID=1&L=a%26b%3Dc%2Bd%25e%23f-g.h_i~j"},
         {"line break cannot end the request line", VersionUrl(Host, DefaultWho, "En\r\nX: 1"),
-         Prefix + "VERSION&MID=1&MCID=1131&MUID=1&L=En%0D%0AX%3A%201"},
+         Prefix + "VERSION&MID=1&MCID=1131&MUID=1&L=En%0D%0AX:%201"},
+        {"only what a URL or a query cannot carry",
+         VersionUrl(Host, DefaultWho, "Portugues (Brasil)*!'$,;/?:@\"<>[\\]^`{|}"),
+         Prefix + "VERSION&MID=1&MCID=1131&MUID=1&L=Portugues%20(Brasil)*!'$,;/?:@"
+                  "%22%3C%3E%5B%5C%5D%5E%60%7B%7C%7D"},
         {"NUL and DEL escaped", VersionUrl(Host, {std::string("11\0" "1", 4), "1\x7F"}, "E"),
          Prefix + "VERSION&MID=1&MCID=11%001&MUID=1%7F&L=E"},
         {"update page", UpdatePageUrl("web.example", "1131", "1"),
