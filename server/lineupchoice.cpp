@@ -20,8 +20,8 @@ bool newer(const StoredLineup& a, const StoredLineup& b)
 
 } // namespace
 
-Lineup chooseLineup(const std::vector<StoredLineup>& lineups, UnixTime now, std::string_view clientId,
-    std::uint64_t served, std::uint64_t rotateEvery)
+const StoredLineup* chooseStoredLineup(const std::vector<StoredLineup>& lineups, UnixTime now,
+    std::string_view clientId, std::uint64_t served, std::uint64_t rotateEvery)
 {
     const StoredLineup* planned = nullptr;
     std::vector<const StoredLineup*> standing;
@@ -32,15 +32,22 @@ Lineup chooseLineup(const std::vector<StoredLineup>& lineups, UnixTime now, std:
             planned = &lineup;
     }
     if (planned)
-        return planned->lineup;
-    if (standing.empty()) {
-        Lineup empty;
-        empty.ids.fill(std::string(EmptySlotId));
-        empty.intervalMs = NoLineupIntervalMs;
-        return empty;
-    }
+        return planned;
+    if (standing.empty())
+        return nullptr;
     const std::size_t index = rotateEvery == 0 ? 0 : (served / rotateEvery) % standing.size();
-    return standing[index]->lineup;
+    return standing[index];
+}
+
+Lineup chooseLineup(const std::vector<StoredLineup>& lineups, UnixTime now, std::string_view clientId,
+    std::uint64_t served, std::uint64_t rotateEvery)
+{
+    if (const auto* chosen = chooseStoredLineup(lineups, now, clientId, served, rotateEvery))
+        return chosen->lineup;
+    Lineup empty;
+    empty.ids.fill(std::string(EmptySlotId));
+    empty.intervalMs = NoLineupIntervalMs;
+    return empty;
 }
 
 } // namespace vexor::server

@@ -21,4 +21,9 @@ inline constexpr std::uint32_t NoLineupIntervalMs = 60000;
 Lineup chooseLineup(const std::vector<StoredLineup>& lineups, UnixTime now, std::string_view clientId,
     std::uint64_t served, std::uint64_t rotateEvery);
 
+// The same choice as the entry of `lineups` it picks; nullptr for the ten
+// empty slots. The console marks the line-up in force with it.
+const StoredLineup* chooseStoredLineup(const std::vector<StoredLineup>& lineups, UnixTime now,
+    std::string_view clientId, std::uint64_t served, std::uint64_t rotateEvery);
+
 } // namespace vexor::server

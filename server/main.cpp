@@ -1,4 +1,5 @@
 // vexor-server: the stand-in for the vendor's server. See README.md beside this file.
+#include "console/service.h"
 #include "content.h"
 #include "importer.h"
 #include "options.h"
@@ -128,9 +129,13 @@ int fail(const std::string& message)
 }
 
 template <class Server>
-int serve(Server& server, const ServerOptions& options)
+int serve(Server& server, const ServerOptions& options, Store* store)
 {
     SignalWatcher watcher(server);
+    // Started once the signals are blocked, so that its threads never take them.
+    console::ConsoleService console;
+    if (store && !options.consoleAddress.empty() && !console.startFor(*store, options))
+        return ExitFailure;
     const auto shownAddress = hostForDisplay(options.listenAddress);
     const int port = server.bind(options.listenAddress, options.port);
     if (port == 0)
@@ -144,17 +149,17 @@ int serve(Server& server, const ServerOptions& options)
     return 0;
 }
 
-int serveScript(ScriptSource& source, RequestLog* log, const ServerOptions& options)
+int serveScript(ScriptSource& source, RequestLog* log, const ServerOptions& options, Store* store = nullptr)
 {
     VendorScript script(source, options.versionAnswer);
     if (options.certFile.empty()) {
         VendorServer server(script, log);
-        return serve(server, options);
+        return serve(server, options, store);
     }
     TlsVendorServer server(script, log, options.certFile.c_str(), options.keyFile.c_str());
     if (!server.is_valid())
         return fail("cannot load the certificate " + options.certFile + " or its key " + options.keyFile);
-    return serve(server, options);
+    return serve(server, options, store);
 }
 
 // The store holds the reports, so it logs requests only when asked to.
@@ -178,7 +183,7 @@ int runWithStore(const ServerOptions& options)
     if (!error.empty())
         return fail(error);
     StoreSource source(*store, options.rotateEvery);
-    return serveScript(source, log.get(), options);
+    return serveScript(source, log.get(), options, store.get());
 }
 
 int run(const ServerOptions& options)
@@ -251,6 +256,8 @@ int main(int argc, char** argv)
     // Subcommands come first; everything else starts the server.
     if (!args.empty() && args[0] == "import")
         return importMain({ args.begin() + 1, args.end() });
+    if (!args.empty() && args[0] == "passwd")
+        return console::runPasswd({ args.begin() + 1, args.end() }, std::cin);
     const auto parsed = parseOptions(args);
     if (parsed.help) {
         std::cout << usageText();

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <functional>
 #include <map>
+#include <tuple>
 
 namespace vexor::server {
 
@@ -89,6 +90,14 @@ const std::map<std::string, Setter>& setters()
                 o.keyFile = v;
                 return std::nullopt;
             } },
+        { "--console",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                const auto hostPort = parseHostPort(v);
+                if (!hostPort)
+                    return "\"" + v + "\" is not ADDR:PORT (127.0.0.1:8432, [::1]:8432)";
+                std::tie(o.consoleAddress, o.consolePort) = *hostPort;
+                return std::nullopt;
+            } },
         { "--version-answer",
             [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
                 o.versionAnswer = v;
@@ -99,6 +108,22 @@ const std::map<std::string, Setter>& setters()
 }
 
 } // namespace
+
+std::optional<std::pair<std::string, int>> parseHostPort(const std::string& text)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        return std::nullopt;
+    std::string host = text.substr(0, colon);
+    if (host.front() == '[' && host.back() == ']' && host.size() > 2)
+        host = host.substr(1, host.size() - 2);
+    else if (host.find(':') != std::string::npos)
+        return std::nullopt;
+    const auto port = parseNumber<int>(text.substr(colon + 1), 65535);
+    if (!port)
+        return std::nullopt;
+    return std::make_pair(host, *port);
+}
 
 OptionsParse parseOptions(const std::vector<std::string>& args)
 {
@@ -127,6 +152,8 @@ OptionsParse parseOptions(const std::vector<std::string>& args)
     if (options.store && options.contentDir)
         return { std::nullopt, false,
             "--store and --content: one or the other (vexor-server import loads a content folder into a store)" };
+    if (!options.consoleAddress.empty() && !options.store)
+        return { std::nullopt, false, "--console needs --store" };
     return { options, false, {} };
 }
 
@@ -183,7 +210,12 @@ std::string usageText()
            "  --version-answer TEXT  answer VERSION with TEXT instead of the content's version.txt\n"
            "  --cert FILE            serve https (TLS 1.2 and newer): the certificate chain (PEM)\n"
            "  --key FILE             and its private key (PEM); both or neither\n"
+           "  --console ADDR:PORT    serve the vendor's console there (needs --store and a\n"
+           "                         console user; over https with --cert and --key)\n"
            "  --help                 show this text\n"
+           "\n"
+           "       vexor-server passwd --store FILE USER\n"
+           "Sets the console password of USER to the first line of standard input.\n"
            "\n"
            "Once listening it prints \"listening on ADDR:PORT\". SIGINT or SIGTERM stop it.\n";
 }

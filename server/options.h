@@ -3,11 +3,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexor::server {
 
 inline constexpr int DefaultPort = 8431;
+
+// "ADDR:PORT" or "[IPv6]:PORT" of --console; nothing when it is not one.
+std::optional<std::pair<std::string, int>> parseHostPort(const std::string& text);
 
 struct ServerOptions {
     std::string listenAddress = "127.0.0.1";
@@ -20,6 +24,8 @@ struct ServerOptions {
     std::optional<std::string> versionAnswer;
     std::string certFile;              // with keyFile: serve TLS; empty: plain HTTP
     std::string keyFile;
+    std::string consoleAddress;        // empty: no console
+    int consolePort = 0;
 };
 
 struct OptionsParse {
