@@ -1,4 +1,5 @@
 // vexor-server: the stand-in for the vendor's server. See README.md beside this file.
+#include "cachedstore.h"
 #include "content.h"
 #include "importer.h"
 #include "options.h"
@@ -177,7 +178,9 @@ int runWithStore(const ServerOptions& options)
     const auto log = openLog(options, error);
     if (!error.empty())
         return fail(error);
-    StoreSource source(*store, options.rotateEvery);
+    // Another server's content changes show here within the cache's time.
+    CachedStore cached(*store, std::chrono::milliseconds(options.cacheMilliseconds));
+    StoreSource source(options.cacheMilliseconds > 0 ? static_cast<Store&>(cached) : *store, options.rotateEvery);
     return serveScript(source, log.get(), options);
 }
 
