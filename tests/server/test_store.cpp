@@ -370,7 +370,10 @@ TEST_P(StoreTest, ThreadsOfTwoServersAddUpWithoutLoss)
     for (int t = 0; t < Threads; ++t)
         threads.emplace_back([&store = *servers[t % 2], t] {
             for (int i = 0; i < Reports; ++i) {
-                store.recordDisplays(report({ { "100001", 1 }, { "100002", 2 } }), std::to_string(t), Day);
+                // The slots in either order: the rows' locks must not be.
+                store.recordDisplays(t % 3 ? report({ { "100001", 1 }, { "100002", 2 } })
+                                           : report({ { "100002", 2 }, { "100001", 1 } }),
+                    std::to_string(t), Day);
                 store.lineups();
             }
         });
