@@ -1,4 +1,5 @@
 // vexor-server: the stand-in for the vendor's server. See README.md beside this file.
+#include "cachedstore.h"
 #include "console/service.h"
 #include "content.h"
 #include "importer.h"
@@ -182,8 +183,12 @@ int runWithStore(const ServerOptions& options)
     const auto log = openLog(options, error);
     if (!error.empty())
         return fail(error);
-    StoreSource source(*store, options.rotateEvery);
-    return serveScript(source, log.get(), options, store.get());
+    // Another server's content changes show here within the cache's time;
+    // the console writes through the same cache, so its own show at once.
+    CachedStore cached(*store, std::chrono::milliseconds(options.cacheMilliseconds));
+    Store& served = options.cacheMilliseconds > 0 ? static_cast<Store&>(cached) : *store;
+    StoreSource source(served, options.rotateEvery);
+    return serveScript(source, log.get(), options, &served);
 }
 
 int run(const ServerOptions& options)

@@ -69,6 +69,15 @@ const std::map<std::string, Setter>& setters()
                 o.rotateEvery = *every;
                 return std::nullopt;
             } },
+        { "--cache-ms",
+            [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
+                // An hour at most: longer would hide other servers' changes for good.
+                const auto ms = parseNumber<std::uint64_t>(v, 3'600'000);
+                if (!ms)
+                    return "\"" + v + "\" is not a time in milliseconds (0 to 3600000)";
+                o.cacheMilliseconds = *ms;
+                return std::nullopt;
+            } },
         { "--port-file",
             [](ServerOptions& o, const std::string& v) -> std::optional<std::string> {
                 if (v.empty())
@@ -206,6 +215,8 @@ std::string usageText()
            "                         with --store none)\n"
            "  --rotate-every N       serve the next banner line-up after every N LCOUNT\n"
            "                         requests (default 0: always the first)\n"
+           "  --cache-ms N           with --store: keep what the query script reads (banners,\n"
+           "                         lists, line-ups) N milliseconds (default 2000; 0: never)\n"
            "  --port-file FILE       write the port to FILE once listening\n"
            "  --version-answer TEXT  answer VERSION with TEXT instead of the content's version.txt\n"
            "  --cert FILE            serve https (TLS 1.2 and newer): the certificate chain (PEM)\n"

@@ -20,6 +20,7 @@ struct ServerOptions {
     std::optional<std::string> store;  // answer from this store and record the reports
     std::string logFile;               // empty: standard output (no log with a store)
     std::uint64_t rotateEvery = 0;     // LCOUNT answers per line-up; 0: no rotation
+    std::uint64_t cacheMilliseconds = 2000; // how long the script's reads of a store are kept; 0: not kept
     std::string portFile;              // empty: none
     std::optional<std::string> versionAnswer;
     std::string certFile;              // with keyFile: serve TLS; empty: plain HTTP

@@ -56,30 +56,45 @@ void PgStore::recordEvent(ClientEvent event, std::string_view clientId, std::str
     db->run(eventSql(event), Params().text(day).bytes(clientId).integer(count));
 }
 
+// One statement, one round trip: the client's row, then the banners' rows of
+// both tables from two arrays ($3 the ids, $4 the counts). The sub-statements
+// run in the same order on every server and each inserts its rows in the
+// order of the ids, so servers recording reports that share banners take the
+// rows' locks in one order and wait for each other instead of deadlocking.
+// Each is an upsert: the row as it is when the lock is granted is added to.
+constexpr const char* DisplaysSql =
+    "WITH client AS ("
+    " INSERT INTO client_days (day, client_id, reports) VALUES ($1, $2, 1)"
+    " ON CONFLICT (day, client_id) DO UPDATE SET reports = client_days.reports + 1 RETURNING 1),"
+    " shown AS (SELECT id, n FROM unnest($3::text[], $4::bigint[]) AS s(id, n) ORDER BY id),"
+    " per_client AS ("
+    " INSERT INTO display_days (day, banner_id, client_id, displays) SELECT $1, id, $2, n FROM shown ORDER BY id"
+    " ON CONFLICT (day, banner_id, client_id) DO UPDATE SET displays = display_days.displays + excluded.displays"
+    " RETURNING 1)"
+    " INSERT INTO banner_days (day, banner_id, displays) SELECT $1, id, n FROM shown ORDER BY id"
+    " ON CONFLICT (day, banner_id) DO UPDATE SET displays = banner_days.displays + excluded.displays";
+
 void PgStore::recordDisplays(const DisplayReport& report, std::string_view clientId, std::string_view day)
 {
-    // One upsert per banner, in the order of the ids: servers recording
-    // reports that share banners take the rows' locks in the same order, so
-    // they wait for each other instead of deadlocking.
+    // Each banner once (a statement may not update a row twice), in id order.
     std::map<std::string, std::int64_t> shown;
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (report.ids[slot] != EmptySlotId && report.counts[slot] != 0)
             shown[report.ids[slot]] += report.counts[slot];
     }
-    auto db = m_pool.acquire();
-    Transaction tx(*db, Transaction::Kind::Write);
-    db->run("INSERT INTO client_days (day, client_id, reports) VALUES ($1, $2, 1)"
-            " ON CONFLICT (day, client_id) DO UPDATE SET reports = client_days.reports + 1",
-        Params().text(day).bytes(clientId));
+    // Array literals; every element quoted, so no id can add one.
+    std::string ids = "{";
+    std::string counts = "{";
     for (const auto& [id, count] : shown) {
-        db->run("INSERT INTO display_days (day, banner_id, client_id, displays) VALUES ($1, $2, $3, $4)"
-                " ON CONFLICT (day, banner_id, client_id) DO UPDATE SET displays = display_days.displays + excluded.displays",
-            Params().text(day).text(id).bytes(clientId).integer(count));
-        db->run("INSERT INTO banner_days (day, banner_id, displays) VALUES ($1, $2, $3)"
-                " ON CONFLICT (day, banner_id) DO UPDATE SET displays = banner_days.displays + excluded.displays",
-            Params().text(day).text(id).integer(count));
+        const char* comma = ids.size() > 1 ? "," : "";
+        ids += comma + std::string("\"");
+        for (const char c : id)
+            ids += (c == '"' || c == '\\') ? std::string { '\\', c } : std::string(1, c);
+        ids += '"';
+        counts += comma + std::to_string(count);
     }
-    tx.commit();
+    auto db = m_pool.acquire();
+    db->run(DisplaysSql, Params().text(day).bytes(clientId).text(ids + "}").text(counts + "}"));
 }
 
 void PgStore::recordClick(std::string_view bannerId, std::string_view day)

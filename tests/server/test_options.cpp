@@ -24,7 +24,7 @@ TEST(ParseOptionsTest, EveryOptionInBothForms)
         std::vector<std::string> args;
         const std::pair<const char*, const char*> given[] = { { "--listen", "::1" }, { "--port", "0" },
             { "--content", "/srv/c" }, { "--log", "/tmp/l" }, { "--rotate-every", "3" }, { "--port-file", "/tmp/p" },
-            { "--version-answer", "1.4" } };
+            { "--version-answer", "1.4" }, { "--cache-ms", "500" } };
         for (const auto& [name, value] : given) {
             if (joined) {
                 args.push_back(std::string(name) + "=" + value);
@@ -42,6 +42,7 @@ TEST(ParseOptionsTest, EveryOptionInBothForms)
         EXPECT_EQ(parsed.options->rotateEvery, 3u);
         EXPECT_EQ(parsed.options->portFile, "/tmp/p");
         EXPECT_EQ(parsed.options->versionAnswer, "1.4");
+        EXPECT_EQ(parsed.options->cacheMilliseconds, 500u);
     }
 }
 
@@ -75,6 +76,7 @@ TEST(ParseOptionsTest, BadArgumentsAreNamed)
         { { "--port=99999999999999999999" }, "not a port number" },
         { { "--rotate-every", "-2" }, "--rotate-every: \"-2\" is not a count" },
         { { "--rotate-every", "two" }, "not a count" },
+        { { "--cache-ms", "3600001" }, "--cache-ms: \"3600001\" is not a time in milliseconds" },
         { { "--listen", "" }, "--listen: an address is needed" },
         { { "--content=" }, "--content: a folder is needed" },
         { { "--log", "" }, "--log: a file name is needed" },

@@ -3,6 +3,7 @@
 // then holds, written out by describe().
 #include "sqlitestore.h"
 
+#include "cachedstore.h"
 #include "days.h"
 #include "httpexchange.h"
 #include "pgstore.h"
@@ -268,6 +269,20 @@ TEST_P(StoreTest, CallsAndTheStateTheyLeave)
             },
             "refused: the period ends before it begins\nrefused: a day is written YYYY-MM-DD\n"
             "day 0 shown 1 clicks 4 starts 1 installs 2 clients\nshown 100001 0/1\nrejected 2\n" },
+        { "cache: its own write shows at once, a write behind its back after its time",
+            [](Store& s) {
+                std::chrono::steady_clock::time_point now {};
+                CachedStore cached(s, std::chrono::seconds(2), CachedStore::DefaultMaxBytes, [&] { return now; });
+                cached.setVersion("1");
+                std::string said = *cached.version();
+                cached.setVersion("2");
+                said += *cached.version();
+                s.setVersion("3");
+                said += *cached.version();
+                now += std::chrono::seconds(2);
+                return said + *cached.version() + "\n";
+            },
+            "1223\n" },
         { "client ids are bytes",
             [](Store& s) {
                 s.recordEvent(ClientEvent::Startup, std::string("\xE9\0x", 3), Day, 1);
@@ -355,7 +370,10 @@ TEST_P(StoreTest, ThreadsOfTwoServersAddUpWithoutLoss)
     for (int t = 0; t < Threads; ++t)
         threads.emplace_back([&store = *servers[t % 2], t] {
             for (int i = 0; i < Reports; ++i) {
-                store.recordDisplays(report({ { "100001", 1 }, { "100002", 2 } }), std::to_string(t), Day);
+                // The slots in either order: the rows' locks must not be.
+                store.recordDisplays(t % 3 ? report({ { "100001", 1 }, { "100002", 2 } })
+                                           : report({ { "100002", 2 }, { "100001", 1 } }),
+                    std::to_string(t), Day);
                 store.lineups();
             }
         });
