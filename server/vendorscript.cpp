@@ -126,7 +126,7 @@ Answer VendorScript::languageFile(const std::vector<QueryPair>& pairs)
     return fileOr404(m_source.languageFile(*name), Text, "no such language file");
 }
 
-Answer VendorScript::answerPage(std::string_view path, const std::vector<QueryPair>& pairs)
+Answer VendorScript::answerPage(std::string_view path, const std::vector<QueryPair>& pairs, bool record)
 {
     try {
         if (path == "/update/index.php")
@@ -134,14 +134,14 @@ Answer VendorScript::answerPage(std::string_view path, const std::vector<QueryPa
         if (path == "/faq" || path == "/faq/" || path == "/faq/index.htm")
             return fileOr404(m_source.webPage("faq.htm"), Html, "no FAQ page");
         if (path == ClickPath)
-            return click(pairs);
+            return click(pairs, record);
     } catch (const StoreError& e) {
         return unavailable(e);
     }
     return error(404, "not found");
 }
 
-Answer VendorScript::click(const std::vector<QueryPair>& pairs)
+Answer VendorScript::click(const std::vector<QueryPair>& pairs, bool record)
 {
     const std::string* banner = findValue(pairs, "b");
     const std::string* to = findValue(pairs, "to");
@@ -152,7 +152,8 @@ Answer VendorScript::click(const std::vector<QueryPair>& pairs)
     const auto targets = m_source.linkTargets(*banner);
     if (std::find(targets.begin(), targets.end(), *to) == targets.end())
         return error(404, "not found");
-    if (Store* store = m_source.recorder())
+    Store* store = m_source.recorder();
+    if (store && record)
         store->recordClick(*banner, utcDay(m_clock()));
     return { 302, Text, "moved to " + *to + "\n", *to };
 }

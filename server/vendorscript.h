@@ -50,14 +50,16 @@ public:
     // (/faq, /faq/, /faq/index.htm), a click (/click?b=<banner id>&to=<url>:
     // 302 to the URL and one click counted when it is one of the banner's
     // link targets) or 404.
-    Answer answerPage(std::string_view path, const std::vector<QueryPair>& pairs = {});
+    // `record` is false for a HEAD: a link checker or a mail client's preview
+    // asking about a click link has clicked nothing.
+    Answer answerPage(std::string_view path, const std::vector<QueryPair>& pairs = {}, bool record = true);
 
 private:
     Answer action(const std::string& name, const std::vector<QueryPair>& pairs);
     Answer lineupAnswer(const std::vector<QueryPair>& pairs);
     Answer banner(const std::vector<QueryPair>& pairs, bool image);
     Answer languageFile(const std::vector<QueryPair>& pairs);
-    Answer click(const std::vector<QueryPair>& pairs);
+    Answer click(const std::vector<QueryPair>& pairs, bool record);
     void recordLanguageList(const std::vector<QueryPair>& pairs);
     Answer unavailable(const std::exception& e);
 

@@ -128,7 +128,7 @@ httplib::Server::HandlerResponse BasicVendorServer<Base>::dispatch(
     else if (isScript)
         setAnswer(res, m_script.answerQuery(entry.pairs));
     else
-        setAnswer(res, m_script.answerPage(req.path, entry.pairs));
+        setAnswer(res, m_script.answerPage(req.path, entry.pairs, req.method == "GET"));
     return httplib::Server::HandlerResponse::Handled;
 }
 

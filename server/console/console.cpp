@@ -100,16 +100,18 @@ void setUpServer(httplib::Server& server)
     }));
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
         res.status = 500;
-        std::string text = "The console could not do that";
         try {
             std::rethrow_exception(error);
         } catch (const StoreUnavailable&) {
+            // The database is away (PostgreSQL restarting, SQLite locked
+            // past its wait): a page that says so, not a bare status.
             res.status = 503;
-            text += ": the store is busy; try again";
+            res.set_content(templateNamed("unavailable").render().str(), "text/html; charset=utf-8");
+            return;
         } catch (const std::exception& e) {
             std::cerr << "vexor-server: console: " << e.what() << '\n';
         }
-        res.set_content(text + ".\n", "text/plain; charset=utf-8");
+        res.set_content("The console could not do that.\n", "text/plain; charset=utf-8");
     });
     server.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/console/", 303); });
     server.Get("/console", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/console/", 303); });

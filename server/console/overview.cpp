@@ -38,17 +38,18 @@ DayTotals sum(const std::vector<DayTotals>& days, std::size_t last)
         total.clicks += days[i].clicks;
         total.startups += days[i].startups;
         total.installs += days[i].installs;
-        // Distinct ids do not add up across days; the busiest day is shown.
-        total.clients = std::max(total.clients, days[i].clients);
     }
     return total;
 }
 
-Html summaryTable(const std::vector<DayTotals>& days)
+Html summaryTable(Store& store, const std::vector<DayTotals>& days, const std::string& today)
 {
     DayTotals totals[3];
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         totals[i] = sum(days, std::size_t(Periods[i].days));
+        // Distinct ids do not add up across days: the store counts them.
+        totals[i].clients = store.distinctClients(addDays(today, 1 - Periods[i].days), today);
+    }
     using Getter = std::string (*)(const DayTotals&);
     static constexpr std::pair<const char*, Getter> Rows[] = {
         { "Displays", [](const DayTotals& t) { return std::to_string(t.displays); } },
@@ -56,7 +57,7 @@ Html summaryTable(const std::vector<DayTotals>& days)
         { "Click-through rate", [](const DayTotals& t) { return rateText(t.clicks, t.displays); } },
         { "Start-ups", [](const DayTotals& t) { return std::to_string(t.startups); } },
         { "Installations", [](const DayTotals& t) { return std::to_string(t.installs); } },
-        { "Client ids (distinct on the busiest day)", [](const DayTotals& t) { return std::to_string(t.clients); } } };
+        { "Client ids (distinct)", [](const DayTotals& t) { return std::to_string(t.clients); } } };
     Html rows;
     for (const auto& [caption, get] : Rows)
         rows += templateNamed("overview.summaryrow").render({ { "caption", caption }, { "today", get(totals[0]) },
@@ -80,7 +81,7 @@ void overview(Page& page)
     const auto today = dayOf(page.now);
     const auto from = addDays(today, -29);
     const auto days = fullDays(page.store.dayTotals(from, today), from, today);
-    const auto body = templateNamed("overview").render({ { "today", today }, { "summary", summaryTable(days) },
+    const auto body = templateNamed("overview").render({ { "today", today }, { "summary", summaryTable(page.store, days, today) },
         { "week", dayTable(days, 7, "Last 7 days", "days7") }, { "month", dayTable(days, 30, "Last 30 days", "days30") },
         { "rejected", page.store.rejectedReports(from, today) } });
     page.show("Overview", "overview", body);

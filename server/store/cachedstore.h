@@ -90,6 +90,10 @@ public:
     {
         return m_store.rejectedReports(from, to);
     }
+    std::int64_t distinctClients(std::string_view from, std::string_view to) override
+    {
+        return m_store.distinctClients(from, to);
+    }
     void setUser(std::string_view user, std::string_view hash) override { m_store.setUser(user, hash); }
     std::optional<std::string> passwordHash(std::string_view user) override { return m_store.passwordHash(user); }
     bool hasUsers() override { return m_store.hasUsers(); }

@@ -169,6 +169,15 @@ std::int64_t PgStore::rejectedReports(std::string_view from, std::string_view to
         .integer(0, 0);
 }
 
+std::int64_t PgStore::distinctClients(std::string_view from, std::string_view to)
+{
+    dayRange(from, to);
+    auto db = m_pool.acquire();
+    return db->run("SELECT COUNT(DISTINCT client_id) FROM client_days WHERE day BETWEEN $1 AND $2",
+                 Params().text(from).text(to))
+        .integer(0, 0);
+}
+
 void PgStore::setUser(std::string_view user, std::string_view passwordHash)
 {
     if (user.empty())

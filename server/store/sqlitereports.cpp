@@ -160,6 +160,15 @@ std::int64_t SqliteStore::rejectedReports(std::string_view from, std::string_vie
     return st.step() ? st.integer(0) : 0;
 }
 
+std::int64_t SqliteStore::distinctClients(std::string_view from, std::string_view to)
+{
+    dayRange(from, to);
+    auto db = m_pool.acquire();
+    auto st = db->prepare("SELECT COUNT(DISTINCT client_id) FROM client_days WHERE day BETWEEN ? AND ?");
+    st.bindText(1, from).bindText(2, to);
+    return st.step() ? st.integer(0) : 0;
+}
+
 void SqliteStore::setUser(std::string_view user, std::string_view passwordHash)
 {
     if (user.empty())

@@ -49,6 +49,7 @@ public:
     std::vector<DayTotals> dayTotals(std::string_view from, std::string_view to) override;
     std::vector<BannerDay> bannerDays(std::string_view from, std::string_view to, std::string_view bannerId) override;
     std::int64_t rejectedReports(std::string_view from, std::string_view to) override;
+    std::int64_t distinctClients(std::string_view from, std::string_view to) override;
 
     void setUser(std::string_view user, std::string_view passwordHash) override;
     std::optional<std::string> passwordHash(std::string_view user) override;

@@ -195,6 +195,8 @@ public:
     // Banner and day rows with anything counted; an empty id: every banner.
     virtual std::vector<BannerDay> bannerDays(std::string_view from, std::string_view to, std::string_view bannerId) = 0;
     virtual std::int64_t rejectedReports(std::string_view from, std::string_view to) = 0;
+    // Client ids that reported anything on any day of the period, each once.
+    virtual std::int64_t distinctClients(std::string_view from, std::string_view to) = 0;
 
     // Console users: the Argon2id hash text of crypto_pwhash_str.
     virtual void setUser(std::string_view user, std::string_view passwordHash) = 0;

@@ -382,6 +382,8 @@ TEST_P(StoreTest, ThreadsOfTwoServersAddUpWithoutLoss)
     const auto days = servers[0]->dayTotals(Day, Day);
     EXPECT_EQ(days.at(0).displays, 3 * Threads * Reports);
     EXPECT_EQ(days.at(0).clients, Threads);
+    servers[1]->recordEvent(ClientEvent::Startup, "0", "2026-12-09", 1);
+    EXPECT_EQ(servers[1]->distinctClients(Day, "2026-12-09"), Threads) << "client 0 on two days counts once";
 }
 
 // A writer killed while it writes: the file opens, and every report in it is

@@ -187,6 +187,7 @@ TEST_P(VendorScriptTest, ClicksGoOnlyToTheBannersOwnTargets)
         EXPECT_EQ(answer.status, row.status) << row.query.back().value;
         EXPECT_EQ(answer.location, row.status == 302 ? target : "") << row.query.back().value;
     }
+    EXPECT_EQ(m_script->answerPage("/click", rows[0].query, false).status, 302) << "a HEAD redirects but counts nothing";
     if (GetParam() == From::Store) {
         EXPECT_EQ(m_stores[0]->bannerDays(Today, Today, "").at(0).clicks, 1);
         EXPECT_EQ(m_stores[0]->banners().at(0).name, "Ad A") << "the import names a banner by its page's title";
