@@ -1,5 +1,7 @@
 #include "days.h"
 
+#include "store.h"
+
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -49,6 +51,19 @@ std::string dayFromNumber(std::int64_t number)
     std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
         static_cast<unsigned>(date.day()));
     return text;
+}
+
+std::pair<std::int64_t, std::int64_t> dayRange(std::string_view from, std::string_view to)
+{
+    const auto first = dayNumber(from);
+    const auto last = dayNumber(to);
+    if (!first || !last)
+        throw StoreRejected("a day is written YYYY-MM-DD");
+    if (*last < *first)
+        throw StoreRejected("the period ends before it begins");
+    if (*last - *first >= MaxDays)
+        throw StoreRejected("a period covers at most " + std::to_string(MaxDays) + " days");
+    return { *first, *last };
 }
 
 } // namespace vexor::server

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // UTC days as the store keeps them: "YYYY-MM-DD".
 namespace vexor::server {
@@ -15,5 +16,13 @@ std::string utcDay(std::int64_t time);
 std::optional<std::int64_t> dayNumber(std::string_view day);
 
 std::string dayFromNumber(std::int64_t number);
+
+// A statistics request covers at most this many days (ten years and a bit).
+inline constexpr std::int64_t MaxDays = 3700;
+
+// The day numbers of a statistics period, first and last inclusive; raises
+// StoreRejected for a malformed day, a period that ends before it begins or
+// one longer than MaxDays.
+std::pair<std::int64_t, std::int64_t> dayRange(std::string_view from, std::string_view to);
 
 } // namespace vexor::server

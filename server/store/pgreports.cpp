@@ -13,22 +13,6 @@ using pg::Transaction;
 
 namespace {
 
-// A statistics request covers at most this many days (ten years and a bit).
-constexpr std::int64_t MaxDays = 3700;
-
-std::pair<std::int64_t, std::int64_t> dayRange(std::string_view from, std::string_view to)
-{
-    const auto first = dayNumber(from);
-    const auto last = dayNumber(to);
-    if (!first || !last)
-        throw StoreRejected("a day is written YYYY-MM-DD");
-    if (*last < *first)
-        throw StoreRejected("the period ends before it begins");
-    if (*last - *first >= MaxDays)
-        throw StoreRejected("a period covers at most " + std::to_string(MaxDays) + " days");
-    return { *first, *last };
-}
-
 const char* eventSql(ClientEvent event)
 {
     // The column is chosen here, never from the request.
