@@ -184,19 +184,9 @@ void CachedStore::deleteLineup(std::int64_t id)
     changing([&] { m_store.deleteLineup(id); });
 }
 
-void CachedStore::setLanguages(const std::vector<LanguageEntry>& list)
-{
-    changing([&] { m_store.setLanguages(list); });
-}
-
 void CachedStore::putLanguageFile(std::string_view fileName, std::string_view text)
 {
     changing([&] { m_store.putLanguageFile(fileName, text); });
-}
-
-void CachedStore::setModules(const std::vector<ModuleEntry>& list)
-{
-    changing([&] { m_store.setModules(list); });
 }
 
 void CachedStore::putListFile(ListKind kind, std::string_view text)

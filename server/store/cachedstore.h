@@ -53,9 +53,7 @@ public:
     void retireBanner(std::string_view id, bool retired) override;
     std::int64_t saveLineup(const StoredLineup& lineup) override;
     void deleteLineup(std::int64_t id) override;
-    void setLanguages(const std::vector<LanguageEntry>& list) override;
     void putLanguageFile(std::string_view fileName, std::string_view text) override;
-    void setModules(const std::vector<ModuleEntry>& list) override;
     void putListFile(ListKind kind, std::string_view text) override;
     void setVersion(std::string_view text) override;
     void putWebPage(std::string_view name, std::string_view html) override;
@@ -63,8 +61,6 @@ public:
     // Passed straight through.
     std::vector<BannerInfo> banners() override { return m_store.banners(); }
     std::optional<Banner> banner(std::string_view id) override { return m_store.banner(id); }
-    std::vector<LanguageEntry> languages() override { return m_store.languages(); }
-    std::vector<ModuleEntry> modules() override { return m_store.modules(); }
     void recordEvent(ClientEvent event, std::string_view clientId, std::string_view day, std::int64_t count) override
     {
         m_store.recordEvent(event, clientId, day, count);

@@ -342,27 +342,6 @@ void PgStore::deleteLineup(std::int64_t id)
     db->run("DELETE FROM lineups WHERE id = $1", Params().integer(id));
 }
 
-std::vector<LanguageEntry> PgStore::languages()
-{
-    std::vector<LanguageEntry> list;
-    for (auto& [name, file] : parseListFile(listFile(ListKind::Languages).value_or(""), LanguagesHeader))
-        list.push_back({ std::move(name), std::move(file) });
-    return list;
-}
-
-void PgStore::setLanguages(const std::vector<LanguageEntry>& list)
-{
-    ListEntries entries;
-    for (const auto& entry : list) {
-        if (const auto problem = listEntryProblem(entry.name, entry.fileName); !problem.empty())
-            throw StoreRejected(entry.name + ": " + problem);
-        if (!isPlainFileName(entry.fileName))
-            throw StoreRejected(entry.name + ": \"" + entry.fileName + "\" is not a plain file name");
-        entries.emplace_back(entry.name, entry.fileName);
-    }
-    putListFile(ListKind::Languages, renderListFile(LanguagesHeader, entries));
-}
-
 std::optional<std::string> PgStore::languageFile(std::string_view fileName)
 {
     return namedBytes("SELECT body FROM language_files WHERE file_name = $1", fileName);
@@ -375,25 +354,6 @@ void PgStore::putLanguageFile(std::string_view fileName, std::string_view text)
     putNamedBytes("INSERT INTO language_files (file_name, body) VALUES ($1, $2)"
                   " ON CONFLICT (file_name) DO UPDATE SET body = excluded.body",
         fileName, text);
-}
-
-std::vector<ModuleEntry> PgStore::modules()
-{
-    std::vector<ModuleEntry> list;
-    for (auto& [key, name] : parseListFile(listFile(ListKind::Modules).value_or(""), ModulesHeader))
-        list.push_back({ std::move(key), std::move(name) });
-    return list;
-}
-
-void PgStore::setModules(const std::vector<ModuleEntry>& list)
-{
-    ListEntries entries;
-    for (const auto& entry : list) {
-        if (const auto problem = listEntryProblem(entry.key, entry.name); !problem.empty())
-            throw StoreRejected(entry.key + ": " + problem);
-        entries.emplace_back(entry.key, entry.name);
-    }
-    putListFile(ListKind::Modules, renderListFile(ModulesHeader, entries));
 }
 
 std::optional<std::string> PgStore::listFile(ListKind kind)

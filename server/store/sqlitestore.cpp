@@ -313,27 +313,6 @@ void SqliteStore::deleteLineup(std::int64_t id)
     db->prepare("DELETE FROM lineups WHERE id = ?").bind(1, id).run();
 }
 
-std::vector<LanguageEntry> SqliteStore::languages()
-{
-    std::vector<LanguageEntry> list;
-    for (auto& [name, file] : parseListFile(listFile(ListKind::Languages).value_or(""), LanguagesHeader))
-        list.push_back({ std::move(name), std::move(file) });
-    return list;
-}
-
-void SqliteStore::setLanguages(const std::vector<LanguageEntry>& list)
-{
-    ListEntries entries;
-    for (const auto& entry : list) {
-        if (const auto problem = listEntryProblem(entry.name, entry.fileName); !problem.empty())
-            throw StoreRejected(entry.name + ": " + problem);
-        if (!isPlainFileName(entry.fileName))
-            throw StoreRejected(entry.name + ": \"" + entry.fileName + "\" is not a plain file name");
-        entries.emplace_back(entry.name, entry.fileName);
-    }
-    putListFile(ListKind::Languages, renderListFile(LanguagesHeader, entries));
-}
-
 std::optional<std::string> SqliteStore::languageFile(std::string_view fileName)
 {
     return namedBytes("SELECT body FROM language_files WHERE file_name = ?", fileName);
@@ -346,25 +325,6 @@ void SqliteStore::putLanguageFile(std::string_view fileName, std::string_view te
     putNamedBytes("INSERT INTO language_files (file_name, body) VALUES (?, ?)"
                   " ON CONFLICT (file_name) DO UPDATE SET body = excluded.body",
         fileName, text);
-}
-
-std::vector<ModuleEntry> SqliteStore::modules()
-{
-    std::vector<ModuleEntry> list;
-    for (auto& [key, name] : parseListFile(listFile(ListKind::Modules).value_or(""), ModulesHeader))
-        list.push_back({ std::move(key), std::move(name) });
-    return list;
-}
-
-void SqliteStore::setModules(const std::vector<ModuleEntry>& list)
-{
-    ListEntries entries;
-    for (const auto& entry : list) {
-        if (const auto problem = listEntryProblem(entry.key, entry.name); !problem.empty())
-            throw StoreRejected(entry.key + ": " + problem);
-        entries.emplace_back(entry.key, entry.name);
-    }
-    putListFile(ListKind::Modules, renderListFile(ModulesHeader, entries));
 }
 
 std::optional<std::string> SqliteStore::listFile(ListKind kind)

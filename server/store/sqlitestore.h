@@ -27,12 +27,8 @@ public:
     std::int64_t saveLineup(const StoredLineup& lineup) override;
     void deleteLineup(std::int64_t id) override;
 
-    std::vector<LanguageEntry> languages() override;
-    void setLanguages(const std::vector<LanguageEntry>& list) override;
     std::optional<std::string> languageFile(std::string_view fileName) override;
     void putLanguageFile(std::string_view fileName, std::string_view text) override;
-    std::vector<ModuleEntry> modules() override;
-    void setModules(const std::vector<ModuleEntry>& list) override;
     std::optional<std::string> listFile(ListKind kind) override;
     void putListFile(ListKind kind, std::string_view text) override;
 

@@ -161,13 +161,15 @@ public:
     virtual std::int64_t saveLineup(const StoredLineup& lineup) = 0;
     virtual void deleteLineup(std::int64_t id) = 0;
 
-    virtual std::vector<LanguageEntry> languages() = 0;
-    virtual void setLanguages(const std::vector<LanguageEntry>& list) = 0;
+    // The entries of the list files, read and written through listFile and
+    // putListFile, so every store and the cache in front of one share them.
+    std::vector<LanguageEntry> languages();
+    void setLanguages(const std::vector<LanguageEntry>& list);
     virtual std::optional<std::string> languageFile(std::string_view fileName) = 0;
     virtual void putLanguageFile(std::string_view fileName, std::string_view text) = 0;
 
-    virtual std::vector<ModuleEntry> modules() = 0;
-    virtual void setModules(const std::vector<ModuleEntry>& list) = 0;
+    std::vector<ModuleEntry> modules();
+    void setModules(const std::vector<ModuleEntry>& list);
     // The list files as LANGL and MODL answer them. setLanguages and
     // setModules write the header and one "key=value" line per entry with CR
     // LF; putListFile keeps a file's text as it is (the import), and
