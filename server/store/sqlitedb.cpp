@@ -2,6 +2,9 @@
 
 #include "store.h"
 
+#include <chrono>
+#include <thread>
+
 namespace vexor::server::sqlite {
 
 namespace {
@@ -107,10 +110,30 @@ Connection::Connection(const std::string& path)
         // to the log. synchronous=NORMAL syncs the log at checkpoints only: a
         // killed process loses nothing committed (the log is in the page
         // cache); a power cut may lose the last commits, never the file.
-        exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+        enterWal();
+        exec("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
     } catch (...) {
         sqlite3_close(m_db);
         throw;
+    }
+}
+
+// Switching a new file to WAL needs it to itself, and there SQLite answers
+// "database is locked" at once instead of waiting: a second server opening
+// the same new file (or the first one's other connections) tries again until
+// the usual wait is over. A file already in WAL mode answers at once.
+void Connection::enterWal()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyWaitMs);
+    for (;;) {
+        try {
+            exec("PRAGMA journal_mode=WAL");
+            return;
+        } catch (const StoreUnavailable&) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -68,6 +68,8 @@ public:
     [[noreturn]] void fail(int rc, std::string_view what) const;
 
 private:
+    void enterWal();
+
     sqlite3* m_db = nullptr;
     std::string m_path;
     std::unordered_map<const char*, sqlite3_stmt*> m_statements;
