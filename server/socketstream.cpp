@@ -76,7 +76,7 @@ ssize_t RepairingSocketStream::receive(char* ptr, std::size_t size) const
 void RepairingSocketStream::readRequestLine()
 {
     m_lineDone = true;
-    std::size_t end = std::string::npos;
+    std::size_t end = m_buffer.find('\n');
     char block[ReceiveBlock];
     while (end == std::string::npos && m_buffer.size() <= MaxRequestLine) {
         const ssize_t n = receive(block, sizeof block);
@@ -90,7 +90,26 @@ void RepairingSocketStream::readRequestLine()
     std::string_view line(m_buffer.data(), end);
     if (line.ends_with('\r'))
         line.remove_suffix(1);
-    m_buffer = repairRequestLine(line) + "\r\n" + m_buffer.substr(end + 1);
+    const std::string repaired = repairRequestLine(line);
+    // A line the parser will refuse (a blank in the target) ends the
+    // connection with its 400: what follows it is no request to trust.
+    m_http11 = repaired.ends_with(" HTTP/1.1") && std::count(repaired.begin(), repaired.end(), ' ') == 2;
+    m_buffer = repaired + "\r\n" + m_buffer.substr(end + 1);
+}
+
+bool RepairingSocketStream::http11()
+{
+    if (!m_lineDone)
+        readRequestLine();
+    return m_http11;
+}
+
+void RepairingSocketStream::nextRequest()
+{
+    m_buffer.erase(0, m_offset);
+    m_offset = 0;
+    m_lineDone = false;
+    m_http11 = false;
 }
 
 ssize_t RepairingSocketStream::read(char* ptr, size_t size)

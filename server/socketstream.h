@@ -29,6 +29,14 @@ public:
     // parser as it came, which rejects it as too long.
     static constexpr std::size_t MaxRequestLine = 8192;
 
+    // Bytes of a following request already received (a kept connection).
+    bool hasBuffered() const { return m_offset < m_buffer.size(); }
+    // The request is answered: the next one's request line is repaired too.
+    void nextRequest();
+    // Whether the request (its line read now if need be) is HTTP/1.1, the
+    // version that may keep the connection for another one.
+    bool http11();
+
 private:
     void readRequestLine();
     // Receives up to `size` bytes into `ptr`: bytes read, 0 at the end of the
@@ -39,6 +47,7 @@ private:
     std::chrono::microseconds m_readTimeout;
     std::chrono::microseconds m_writeTimeout;
     bool m_lineDone = false;
+    bool m_http11 = false;
     std::string m_buffer; // bytes received but not yet handed to the parser
     std::size_t m_offset = 0;
 };

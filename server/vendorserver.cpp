@@ -2,6 +2,8 @@
 
 #include "socketstream.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <type_traits>
 #include <sys/socket.h>
@@ -10,6 +12,13 @@
 namespace vexor::server {
 
 namespace {
+
+// Requests one kept connection may carry before it is closed.
+constexpr std::size_t KeptRequestsPerConnection = 1000;
+// Connections served at once: nginx keeps up to its "keepalive" idle
+// connections per worker process (server/deploy/nginx/vexor: 8), spread over
+// the servers, and each holds a thread here while it waits.
+constexpr std::size_t Threads = 64;
 
 using std::chrono::microseconds;
 using std::chrono::seconds;
@@ -68,17 +77,28 @@ void setAnswer(httplib::Response& res, Answer answer)
 template <class Base>
 void BasicVendorServer<Base>::setUp()
 {
-    // One request per connection, answered with "Connection: close".
-    this->set_keep_alive_max_count(1);
+    // The clients speak HTTP/1.0: one request per connection, closed after
+    // the answer. A proxy in front (nginx's upstream "keepalive") may send
+    // one HTTP/1.1 request after another on the same connection instead.
+    // The library serves a kept connection on one of its threads until it
+    // closes or stays idle for five seconds, so there are threads for the
+    // proxy's idle connections besides the busy ones; a connection beyond
+    // them would wait in the queue while the others stay open.
+    this->set_keep_alive_max_count(KeptRequestsPerConnection);
+    this->new_task_queue = [] { return new httplib::ThreadPool(Threads); };
     if constexpr (std::is_same_v<Base, httplib::SSLServer>) {
         if (this->is_valid())
             SSL_CTX_set_min_proto_version(this->ssl_context(), TLS1_2_VERSION);
     }
     // The library's default also sets SO_REUSEPORT, which would let a second
     // server start on a port that is already taken; keep only SO_REUSEADDR.
+    // TCP_NODELAY, which accepted connections inherit: the library writes
+    // an answer's header and body apart, and on a kept connection the body
+    // would otherwise wait for the proxy's delayed acknowledgement (40 ms).
     this->set_socket_options([](::socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
     this->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         return dispatch(req, res);
@@ -141,11 +161,35 @@ bool VendorServer::process_and_close_socket(::socket_t sock)
     {
         RepairingSocketStream stream(sock, seconds(read_timeout_sec_) + microseconds(read_timeout_usec_),
             seconds(write_timeout_sec_) + microseconds(write_timeout_usec_));
-        bool connectionClosed = false;
-        handled = process_request(stream, /*close_connection=*/true, connectionClosed, nullptr);
+        for (std::size_t left = keep_alive_max_count_; left > 0; --left) {
+            // An HTTP/1.0 request (the clients'), the last one allowed and one
+            // that asks for it are answered with "Connection: close".
+            bool connectionClosed = false;
+            const bool last = left == 1 || !stream.http11();
+            const bool answered = process_request(stream, last, connectionClosed, nullptr);
+            handled = handled || answered;
+            if (!answered || last || connectionClosed || !awaitNextRequest(stream))
+                break;
+            stream.nextRequest();
+        }
     }
     lingeringClose(sock);
     return handled;
+}
+
+// Waits for the next request of a kept connection, as long as the library
+// keeps idle connections, in short steps so that a stopping server does not
+// wait for its idle connections.
+bool VendorServer::awaitNextRequest(const RepairingSocketStream& stream) const
+{
+    if (stream.hasBuffered())
+        return true;
+    const auto end = std::chrono::steady_clock::now() + seconds(keep_alive_timeout_sec_);
+    while (is_running() && std::chrono::steady_clock::now() < end) {
+        if (waitForSocket(stream.socket(), POLLIN, std::chrono::milliseconds(100)))
+            return true;
+    }
+    return false;
 }
 
 } // namespace vexor::server

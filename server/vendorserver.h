@@ -9,6 +9,8 @@
 
 namespace vexor::server {
 
+class RepairingSocketStream;
+
 // The HTTP side of the stand-in server: every request is logged (when there
 // is a log), then
 // answered by the VendorScript (GET and HEAD; other methods get 405), and the
@@ -50,6 +52,7 @@ public:
 
 private:
     bool process_and_close_socket(::socket_t sock) override;
+    bool awaitNextRequest(const RepairingSocketStream& stream) const;
 };
 
 // https (TLS 1.2 and newer) with cpp-httplib's TLS server, constructed with
