@@ -55,8 +55,14 @@ def fill(driver, field_id, text):
 
 def log_in(driver, base, user, password):
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.support import expected_conditions
+    from selenium.webdriver.support.ui import WebDriverWait
 
     driver.get(base + "/console/login")
     fill(driver, "user", user)
     fill(driver, "password", password)
-    driver.find_element(By.CSS_SELECTOR, "form button[type=submit]").click()
+    button = driver.find_element(By.CSS_SELECTOR, "form button[type=submit]")
+    button.click()
+    # The answer replaces the page: until then the login form is still there,
+    # and whatever the caller looks up next would belong to it.
+    WebDriverWait(driver, 30).until(expected_conditions.staleness_of(button))
