@@ -18,7 +18,7 @@
       const colour = colours[datasets.length % colours.length];
       // Small counts (clicks, start-ups) beside displays get a scale of their own.
       datasets.push({ label: th.textContent, data: rows.map(r => Number(r.cells[col].textContent) || 0),
-                      borderColor: colour, backgroundColor: colour, tension: 0.2,
+                      borderColor: colour, backgroundColor: colour, tension: 0.2, cubicInterpolationMode: "monotone",
                       yAxisID: th.getAttribute("data-series") === "right" ? "y1" : "y" });
     });
     const scales = { y: { beginAtZero: true, ticks: { precision: 0 } } };
