@@ -57,6 +57,7 @@ Login logIn(Store& store, std::string_view user, std::string_view password, Unix
 {
     // A failure at second t counts until t + LockOutSeconds - 1.
     const UnixTime windowStart = now - LockOutSeconds + 1;
+    store.forgetLogins(now, windowStart);
     if (store.failedLoginsSince(user, windowStart) >= MaxFailedLogins)
         return { LoginResult::LockedOut, std::nullopt };
     const auto hash = store.passwordHash(user);

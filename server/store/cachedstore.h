@@ -105,6 +105,7 @@ public:
         return m_store.session(token, now);
     }
     void deleteSession(std::string_view token) override { m_store.deleteSession(token); }
+    void forgetLogins(UnixTime now, UnixTime failuresBefore) override { m_store.forgetLogins(now, failuresBefore); }
 
 private:
     struct Entry {

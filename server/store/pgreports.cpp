@@ -239,4 +239,11 @@ void PgStore::deleteSession(std::string_view token)
     db->run("DELETE FROM sessions WHERE token = $1", Params().text(token));
 }
 
+void PgStore::forgetLogins(UnixTime now, UnixTime failuresBefore)
+{
+    auto db = m_pool.acquire();
+    db->run("DELETE FROM sessions WHERE expires <= $1", Params().integer(now));
+    db->run("DELETE FROM failed_logins WHERE at < $1", Params().integer(failuresBefore));
+}
+
 } // namespace vexor::server

@@ -225,4 +225,13 @@ void SqliteStore::deleteSession(std::string_view token)
     db->prepare("DELETE FROM sessions WHERE token = ?").bindText(1, token).run();
 }
 
+void SqliteStore::forgetLogins(UnixTime now, UnixTime failuresBefore)
+{
+    auto db = m_pool.acquire();
+    Transaction tx(*db, Transaction::Kind::Write);
+    db->prepare("DELETE FROM sessions WHERE expires <= ?").bind(1, now).run();
+    db->prepare("DELETE FROM failed_logins WHERE at < ?").bind(1, failuresBefore).run();
+    tx.commit();
+}
+
 } // namespace vexor::server

@@ -57,6 +57,7 @@ public:
     void saveSession(const ConsoleSession& session) override;
     std::optional<ConsoleSession> session(std::string_view token, UnixTime now) override;
     void deleteSession(std::string_view token) override;
+    void forgetLogins(UnixTime now, UnixTime failuresBefore) override;
 
 private:
     void migrate();

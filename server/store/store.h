@@ -212,6 +212,10 @@ public:
     virtual void saveSession(const ConsoleSession& session) = 0;
     virtual std::optional<ConsoleSession> session(std::string_view token, UnixTime now) = 0;
     virtual void deleteSession(std::string_view token) = 0;
+    // Drops the sessions expired by `now` and the failed logins before
+    // `failuresBefore`, which no lock-out counts any more: without it a
+    // stream of wrong logins would grow the store without end.
+    virtual void forgetLogins(UnixTime now, UnixTime failuresBefore) = 0;
 };
 
 // Opens the store named by `location`: a "postgresql://" or "postgres://"

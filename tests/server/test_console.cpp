@@ -139,6 +139,8 @@ TEST_F(ConsoleTest, FiveFailuresLockTheUserOutForTenMinutes)
     m_now += LockOutSeconds - 1;
     EXPECT_EQ(logIn(Password)->status, 429);
     m_now += 1;
+    EXPECT_EQ(logIn("wrong")->status, 401);
+    EXPECT_EQ(m_store->failedLoginsSince("vendor", 0), 1) << "failures out of the window are dropped";
     EXPECT_EQ(logIn(Password)->status, 303);
 }
 

@@ -333,6 +333,15 @@ TEST_P(StoreTest, ContentAndConsoleValuesComeBackExactly)
     EXPECT_EQ(store.session("tok", 500), std::nullopt) << "expired";
     store.deleteSession("tok");
     EXPECT_EQ(store.session("tok", 0), std::nullopt);
+    // Forgotten rows are gone, not only out of their window.
+    store.saveSession({ "old", "vendor", "csrf", 500 });
+    store.saveSession({ "new", "vendor", "csrf", 501 });
+    store.recordFailedLogin("vendor", 99);
+    store.recordFailedLogin("vendor", 100);
+    store.forgetLogins(500, 100);
+    EXPECT_EQ(store.session("old", 0), std::nullopt);
+    EXPECT_EQ(store.session("new", 0)->user, "vendor");
+    EXPECT_EQ(store.failedLoginsSince("vendor", 0), 1);
 }
 
 TEST_P(StoreTest, OpensWhatItWroteAndRefusesANewerSchema)
