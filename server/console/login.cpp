@@ -17,10 +17,15 @@ void showLogin(httplib::Response& res, const std::string& user, const std::strin
     res.set_content(page.str(), "text/html; charset=utf-8");
 }
 
-std::string sessionCookie(const ConsoleState& state, const std::string& token, UnixTime maxAge)
+// Secure when the console serves TLS itself, or when the proxy in front of
+// it did (nginx sets X-Forwarded-Proto). A request that claims it falsely
+// only gets a cookie its browser keeps for https.
+std::string sessionCookie(const ConsoleState& state, const httplib::Request& req, const std::string& token,
+    UnixTime maxAge)
 {
+    const bool secure = state.options.tls || req.get_header_value("X-Forwarded-Proto") == "https";
     return std::string(SessionCookie) + "=" + token + "; Path=/console; Max-Age=" + std::to_string(maxAge)
-        + "; HttpOnly; SameSite=Strict" + (state.options.tls ? "; Secure" : "");
+        + "; HttpOnly; SameSite=Strict" + (secure ? "; Secure" : "");
 }
 
 void logInPost(ConsoleState& state, const httplib::Request& req, httplib::Response& res)
@@ -36,7 +41,7 @@ void logInPost(ConsoleState& state, const httplib::Request& req, httplib::Respon
             "Too many failed logins for this user: logins are refused for ten minutes.", 429);
     if (login.result == LoginResult::Refused)
         return showLogin(res, user, "", "", "The user name or the password is wrong.", 401);
-    res.set_header("Set-Cookie", sessionCookie(state, login.session->token, SessionSeconds));
+    res.set_header("Set-Cookie", sessionCookie(state, req, login.session->token, SessionSeconds));
     res.set_redirect("/console/", 303);
 }
 
@@ -56,7 +61,7 @@ void addLoginPages(Routes& routes)
     });
     routes.post("/console/logout", [state](Page& page) {
         page.store.deleteSession(page.session.token);
-        page.res.set_header("Set-Cookie", sessionCookie(*state, "", 0));
+        page.res.set_header("Set-Cookie", sessionCookie(*state, page.req, "", 0));
         page.redirect("/console/login");
     });
 }

@@ -124,6 +124,9 @@ TEST_F(ConsoleTest, LoginAnswersByPasswordAndSetsAStrictCookie)
     const auto cookie = logIn(Password)->get_header_value("Set-Cookie");
     EXPECT_NE(cookie.find("; HttpOnly; SameSite=Strict"), std::string::npos) << cookie;
     EXPECT_EQ(cookie.find("Secure"), std::string::npos) << cookie;
+    const auto proxied = m_client->Post("/console/login", httplib::Headers { { "X-Forwarded-Proto", "https" } },
+        httplib::Params { { "user", "vendor" }, { "password", Password } });
+    EXPECT_NE(proxied->get_header_value("Set-Cookie").find("; Secure"), std::string::npos) << "behind nginx with TLS";
     startConsole(true);
     EXPECT_NE(logIn(Password)->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
 }
