@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 
 namespace vexor::net {
 
@@ -51,6 +53,26 @@ private:
     platform::UniqueFd m_fd;
 };
 
+// A client killed during a download leaves its temporary file behind. The
+// next download of the same file removes the ones older than an hour: no
+// transfer lives that long (the download thread's cap is ten minutes), so
+// none of them is still being written.
+void RemoveStaleParts(const std::string& folder, const std::string& prefix)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const auto before = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    const fs::directory_iterator end;
+    for (fs::directory_iterator it(folder.empty() ? "." : folder, error); !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        std::error_code fileError;
+        if (it->is_regular_file(fileError) && it->last_write_time(fileError) < before && !fileError)
+            fs::remove(it->path(), fileError);
+    }
+}
+
 // The body file of a request: written under a temporary name beside it and
 // put in its place only once the body is whole, so that a failed transfer
 // leaves no file, or the file that was there before.
@@ -60,7 +82,9 @@ public:
     {
         const auto slash = target.rfind('/');
         const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-        m_temp = target.substr(0, base) + "." + target.substr(base) + ".part-XXXXXX";
+        const std::string prefix = "." + target.substr(base) + ".part-";
+        RemoveStaleParts(target.substr(0, base), prefix);
+        m_temp = target.substr(0, base) + prefix + "XXXXXX";
         m_fd.reset(::mkostemp(m_temp.data(), O_CLOEXEC));
         if (!m_fd.valid() || ::fchmod(m_fd.get(), 0644) != 0)
             throw ESockError(vexor::formatMessage("Cannot create file %s", target));

@@ -117,7 +117,15 @@ TEST_F(HttpClientTest, FileModeWritesBodyAndHeaderFiles)
     m_client.OutputFileMode = true;
     m_client.Body = m_dir / "body.bin";
     m_client.Header = m_dir / "head.txt";
+    // What a killed client left of an earlier download goes, once it is an
+    // hour old; a younger one may still be written.
+    const std::string stale = m_dir / ".body.bin.part-Ab12Cd", young = m_dir / ".body.bin.part-Ef34Gh";
+    writeFile(stale, "cut");
+    writeFile(young, "cut");
+    std::filesystem::last_write_time(stale, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(61));
     m_client.Get(BaseUrl() + "/file");
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    EXPECT_TRUE(std::filesystem::exists(young));
     EXPECT_EQ(readFile(m_dir / "body.bin"), body);
     EXPECT_EQ(readFile(m_dir / "head.txt"), "HTTP/1.0 200 OK\r\nContent-Length: 200000\r\n\r\n");
     EXPECT_EQ(m_client.BytesReceived, 200000);
