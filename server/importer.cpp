@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -43,8 +44,11 @@ std::vector<std::string> languageFileNames(const fs::path& folder)
     return { names.begin(), names.end() };
 }
 
-void importBanners(const ContentStore& content, Store& store, ImportResult& result)
+// The banners with both files, read whole: the line-ups are checked against
+// them before anything is written.
+std::vector<Banner> readBanners(const ContentStore& content)
 {
+    std::vector<Banner> banners;
     for (const auto& id : bannerIds(content.root() / "banners")) {
         auto image = content.bannerImage(id);
         auto page = content.bannerPage(id);
@@ -59,9 +63,26 @@ void importBanners(const ContentStore& content, Store& store, ImportResult& resu
         banner.linkTargets = clickTargets(*page, id);
         banner.image = std::move(*image);
         banner.page = std::move(*page);
-        store.addBanner(std::move(banner));
-        ++result.banners;
+        banners.push_back(std::move(banner));
     }
+    return banners;
+}
+
+// The first slot of a line-up that names no banner of `banners`, as the
+// store words it; empty when there is none.
+std::string missingBanner(const std::vector<Banner>& banners, const std::vector<Lineup>& lineups)
+{
+    std::set<std::string> ids;
+    for (const auto& banner : banners)
+        ids.insert(banner.id);
+    for (std::size_t n = 0; n < lineups.size(); ++n) {
+        for (std::size_t slot = 0; slot < lineups[n].ids.size(); ++slot) {
+            const auto& id = lineups[n].ids[slot];
+            if (id != EmptySlotId && !ids.contains(id))
+                return "line-up " + std::to_string(n + 1) + ": slot " + std::to_string(slot) + ": no banner " + id;
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -74,6 +95,11 @@ ImportResult importContent(const ContentStore& content, Store& store)
     auto load = content.loadLineups();
     if (!load.error.empty())
         return { load.error };
+    // Everything that can be wrong with the content is found before the
+    // first write: a PostgreSQL store is not removed again like a new file.
+    auto banners = readBanners(content);
+    if (const auto missing = missingBanner(banners, load.lineups); !missing.empty())
+        return { missing + " (banners/<id>.gif and .htm)" };
     if (const auto list = content.languageIndex())
         store.putListFile(ListKind::Languages, *list);
     if (const auto list = content.moduleList())
@@ -90,7 +116,10 @@ ImportResult importContent(const ContentStore& content, Store& store)
         if (const auto html = content.webPage(page))
             store.putWebPage(page, *html);
     }
-    importBanners(content, store, result);
+    for (auto& banner : banners) {
+        store.addBanner(std::move(banner));
+        ++result.banners;
+    }
     for (std::size_t n = 0; n < load.lineups.size(); ++n) {
         StoredLineup lineup;
         lineup.name = "line-up " + std::to_string(n + 1);

@@ -6,6 +6,8 @@
 #include "cachedstore.h"
 #include "days.h"
 #include "httpexchange.h"
+#include "importer.h"
+#include "../support/vendorserver.h"
 #include "pgstore.h"
 #include "postgres.h"
 #include "query.h"
@@ -302,6 +304,14 @@ TEST_P(StoreTest, ContentAndConsoleValuesComeBackExactly)
 {
     const auto owned = openStore(freshLocation());
     Store& store = *owned;
+    // An import whose second line-up names a missing banner writes nothing.
+    TempDir content;
+    testkit::writeVendorContent(content / "c", { "100001 000000 000000 000000 000000 000000 000000 000000 000000 000000 5000" });
+    content.write("c/lineups/2.txt", "100009 000000 000000 000000 000000 000000 000000 000000 000000 000000 5000");
+    EXPECT_EQ(importContent(ContentStore(content / "c"), store).error,
+        "line-up 2: slot 0: no banner 100009 (banners/<id>.gif and .htm)");
+    EXPECT_EQ(store.version(), std::nullopt);
+    EXPECT_TRUE(store.banners().empty());
     const std::string bytes("GIF89a\0\xFF\r\n", 10);
     auto b = banner("A1B2C3", { "http://x/?a=1&b=2" });
     b.image = bytes;
