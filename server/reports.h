@@ -32,6 +32,11 @@ std::optional<std::int64_t> startupCount(const std::string* value);
 std::vector<std::string> clickTargets(std::string_view page, std::string_view bannerId);
 
 // The page's <title> text, for a banner's name; empty when it has none.
+// Always UTF-8: a title that is not is read as Windows-1252.
 std::string pageTitle(std::string_view page);
+
+// Whether `text` is UTF-8 without NUL characters (what PostgreSQL takes as
+// text): no overlong forms, no surrogates, nothing past U+10FFFF.
+bool isUtf8Text(std::string_view text);
 
 } // namespace vexor::server

@@ -1,5 +1,6 @@
 #include "pgdb.h"
 
+#include "reports.h"
 #include "store.h"
 
 #include <poll.h>
@@ -39,28 +40,7 @@ bool isTransient(std::string_view state)
 
 bool isText(std::string_view text)
 {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead == 0)
-            return false;
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF, which
-        // PostgreSQL refuses as well.
-        static constexpr std::array<std::uint32_t, 5> Least { 0, 0, 0x80, 0x800, 0x10000 };
-        if (code < Least[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
-            return false;
-        i += length;
-    }
-    return true;
+    return isUtf8Text(text);
 }
 
 Params& Params::add(const char* value, std::size_t length, int format)

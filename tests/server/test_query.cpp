@@ -1,4 +1,5 @@
 #include "query.h"
+#include "reports.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,27 @@ TEST(EscapeForLogTest, LeavesOnlyPrintableAsciiWithoutBlanks)
         const auto escaped = escapeForLog(row.in, row.alsoEscape);
         EXPECT_EQ(escaped, row.out) << row.in;
         EXPECT_EQ(percentDecode(escaped), row.in) << "does not read back: " << escaped;
+    }
+}
+
+// A banner's name comes from its page's title, and every store keeps it as
+// UTF-8 text whatever the page was written in.
+TEST(PageTitleTest, IsUtf8WhateverThePageWasWrittenIn)
+{
+    const struct {
+        std::string page, title;
+    } rows[] = {
+        { "<html><TITLE>Books</Title>", "Books" },
+        { "<title>B\xC3\xBC" "cher</title>", "B\xC3\xBC" "cher" },
+        { "<title>B\xFC" "cher \x80 \x9F</title>", "B\xC3\xBC" "cher \xE2\x82\xAC \xC5\xB8" },
+        { std::string("<title>a\0b\tc</title>", 20), "a b c" },
+        { "<title>" + std::string(199, 'a') + "\xC3\xBC</title>", std::string(199, 'a') },
+        { "<title>" + std::string(199, 'a') + "\xFC</title>", std::string(199, 'a') + "\xC3\xBC" },
+        { "<p>no title</p>", "" },
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(pageTitle(row.page), row.title) << row.page;
+        EXPECT_TRUE(isUtf8Text(pageTitle(row.page))) << row.page;
     }
 }
 
