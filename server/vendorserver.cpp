@@ -79,12 +79,14 @@ void BasicVendorServer<Base>::setUp()
 {
     // The clients speak HTTP/1.0: one request per connection, closed after
     // the answer. A proxy in front (nginx's upstream "keepalive") may send
-    // one HTTP/1.1 request after another on the same connection instead.
+    // one HTTP/1.1 request after another on the same plain connection
+    // instead; over TLS only clients come (nginx ends TLS itself), so every
+    // answer there closes, with "Connection: close".
     // The library serves a kept connection on one of its threads until it
     // closes or stays idle for five seconds, so there are threads for the
     // proxy's idle connections besides the busy ones; a connection beyond
     // them would wait in the queue while the others stay open.
-    this->set_keep_alive_max_count(KeptRequestsPerConnection);
+    this->set_keep_alive_max_count(std::is_same_v<Base, httplib::SSLServer> ? 1 : KeptRequestsPerConnection);
     this->new_task_queue = [] { return new httplib::ThreadPool(Threads); };
     if constexpr (std::is_same_v<Base, httplib::SSLServer>) {
         if (this->is_valid())
