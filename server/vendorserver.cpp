@@ -5,9 +5,11 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <type_traits>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <functional>
+#include <type_traits>
 
 namespace vexor::server {
 
@@ -74,6 +76,33 @@ void setAnswer(httplib::Response& res, Answer answer)
 
 } // namespace
 
+// The library's thread pool, counting the accepted connections that are
+// not closed yet, served or waiting for a thread: past the number of
+// threads, a kept connection that is idle gives its thread up
+// (VendorServer::awaitNextRequest).
+class CountingThreadPool final : public httplib::TaskQueue {
+public:
+    CountingThreadPool(std::size_t threads, std::atomic<int>& open)
+        : m_open(open)
+        , m_pool(threads)
+    {
+    }
+
+    void enqueue(std::function<void()> fn) override
+    {
+        ++m_open;
+        m_pool.enqueue([this, fn = std::move(fn)] {
+            fn();
+            --m_open;
+        });
+    }
+    void shutdown() override { m_pool.shutdown(); }
+
+private:
+    std::atomic<int>& m_open;
+    httplib::ThreadPool m_pool;
+};
+
 template <class Base>
 void BasicVendorServer<Base>::setUp()
 {
@@ -87,7 +116,7 @@ void BasicVendorServer<Base>::setUp()
     // proxy's idle connections besides the busy ones; a connection beyond
     // them would wait in the queue while the others stay open.
     this->set_keep_alive_max_count(std::is_same_v<Base, httplib::SSLServer> ? 1 : KeptRequestsPerConnection);
-    this->new_task_queue = [] { return new httplib::ThreadPool(Threads); };
+    this->new_task_queue = [this] { return new CountingThreadPool(Threads, m_openConnections); };
     if constexpr (std::is_same_v<Base, httplib::SSLServer>) {
         if (this->is_valid())
             SSL_CTX_set_min_proto_version(this->ssl_context(), TLS1_2_VERSION);
@@ -118,6 +147,12 @@ void BasicVendorServer<Base>::setUp()
         res.status = 500;
         res.set_content("internal error\n", "text/plain");
     });
+}
+
+template <class Base>
+bool BasicVendorServer<Base>::waitingConnections() const
+{
+    return m_openConnections.load() > static_cast<int>(Threads);
 }
 
 template <class Base>
@@ -181,13 +216,18 @@ bool VendorServer::process_and_close_socket(::socket_t sock)
 
 // Waits for the next request of a kept connection, as long as the library
 // keeps idle connections, in short steps so that a stopping server does not
-// wait for its idle connections.
+// wait for its idle connections. While another connection waits for a
+// thread, an idle one is closed instead (nginx opens a new one when it needs
+// it): with more idle connections than threads, the one in the queue would
+// otherwise wait until an idle one timed out.
 bool VendorServer::awaitNextRequest(const RepairingSocketStream& stream) const
 {
     if (stream.hasBuffered())
         return true;
     const auto end = std::chrono::steady_clock::now() + seconds(keep_alive_timeout_sec_);
     while (is_running() && std::chrono::steady_clock::now() < end) {
+        if (waitingConnections())
+            return waitForSocket(stream.socket(), POLLIN, std::chrono::milliseconds(0));
         if (waitForSocket(stream.socket(), POLLIN, std::chrono::milliseconds(100)))
             return true;
     }

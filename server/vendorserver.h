@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <utility>
 
 namespace vexor::server {
@@ -36,12 +37,17 @@ public:
     // the port, or 0 when the address cannot be bound.
     int bind(const std::string& address, int port);
 
+protected:
+    // Whether an accepted connection waits for a thread.
+    bool waitingConnections() const;
+
 private:
     void setUp();
     httplib::Server::HandlerResponse dispatch(const httplib::Request& req, httplib::Response& res);
 
     VendorScript& m_script;
     RequestLog* m_log;
+    std::atomic<int> m_openConnections { 0 }; // accepted, not closed yet
 };
 
 // Plain HTTP. It reads the request line itself (RepairingSocketStream), so
