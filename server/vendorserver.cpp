@@ -113,8 +113,8 @@ void BasicVendorServer<Base>::setUp()
     // answer there closes, with "Connection: close".
     // The library serves a kept connection on one of its threads until it
     // closes or stays idle for five seconds, so there are threads for the
-    // proxy's idle connections besides the busy ones; a connection beyond
-    // them would wait in the queue while the others stay open.
+    // proxy's idle connections besides the busy ones; past them, an idle one
+    // gives its thread up (VendorServer::awaitNextRequest).
     this->set_keep_alive_max_count(std::is_same_v<Base, httplib::SSLServer> ? 1 : KeptRequestsPerConnection);
     this->new_task_queue = [this] { return new CountingThreadPool(Threads, m_openConnections); };
     if constexpr (std::is_same_v<Base, httplib::SSLServer>) {
