@@ -210,6 +210,18 @@ def prepare_program_folder(stage, app):
             raise Failure(f"sample module missing from the staged folder: {library}")
 
 
+def client_folders(stage, folder):
+    """A fresh program folder (app) in `folder`, and the user's home, config
+    and runtime folders (0700) with the registry file's path: the paths
+    (app, home, config, runtime, registry)."""
+    app = os.path.join(folder, "app")
+    prepare_program_folder(stage, app)
+    home, config, runtime = (os.path.join(folder, name) for name in ("home", "config", "runtime"))
+    for path in (home, config, runtime):
+        os.makedirs(path, mode=0o700)
+    return app, home, config, runtime, os.path.join(config, "vexor", "registry.reg")
+
+
 def register(app, registry, module, default):
     tool = os.path.join(app, "vexor-reg")
     key = "HKCU\\Software\\Vexor\\" + module
@@ -223,14 +235,7 @@ def run_test(args, folder, processes):
     server_dir = os.path.dirname(os.path.abspath(args.server))
     lineup_ids, lineup_interval = read_lineup(os.path.join(server_dir, "content", "lineups", "1.txt"))
 
-    app = os.path.join(folder, "app")
-    prepare_program_folder(args.stage, app)
-    home = os.path.join(folder, "home")
-    config = os.path.join(folder, "config")
-    runtime = os.path.join(folder, "runtime")
-    for path in (home, config, runtime):
-        os.makedirs(path, mode=0o700)
-    registry = os.path.join(config, "vexor", "registry.reg")
+    app, home, config, runtime, registry = client_folders(args.stage, folder)
     register(app, registry, "Notes", "Y")
     register(app, registry, "Clock", "N")
 

@@ -26,7 +26,7 @@ import signal
 import subprocess
 import sys
 
-from client_e2e import client_arguments, log_requests, prepare_program_folder, register, settings_values
+from client_e2e import client_arguments, client_folders, log_requests, register, settings_values
 from harness import (Deadline, Failure, check, exit_text, fail, read_text, run_in_temp_folder, start_server,
                      wait_for)
 
@@ -105,12 +105,7 @@ def start_weston(processes, folder, runtime):
 
 
 def run_test(args, folder, processes):
-    app = os.path.join(folder, "app")
-    prepare_program_folder(args.stage, app)
-    home, config, runtime = (os.path.join(folder, name) for name in ("home", "config", "runtime"))
-    for path in (home, config, runtime):
-        os.makedirs(path, mode=0o700)
-    registry = os.path.join(config, "vexor", "registry.reg")
+    app, home, config, runtime, registry = client_folders(args.stage, folder)
     register(app, registry, "Notes", "Y")
     register(app, registry, "Clock", "N")
     with open(os.path.join(app, "settings.ini"), "wb") as out:

@@ -23,9 +23,9 @@ import time
 import urllib.request
 
 import browser
-from client_e2e import (BannerSize, banner_frames, client_arguments, grab_rgb, log_requests, named_windows,
-                        prepare_program_folder, register, start_xvfb)
-from harness import Deadline, Failure, check, fail, read_text, run_in_temp_folder, wait_for
+from client_e2e import (BannerSize, banner_frames, client_arguments, client_folders, grab_rgb, log_requests,
+                        named_windows, register, start_xvfb)
+from harness import Deadline, check, fail, read_text, run_in_temp_folder, wait_for
 
 TotalDeadline = 280
 Password = "browser-test-password"
@@ -98,12 +98,7 @@ def new_lineup(driver, base, banner_id):
 
 def run_client(processes, args, folder, port):
     """The staged client, as the X end-to-end test runs it."""
-    app = os.path.join(folder, "app")
-    prepare_program_folder(args.stage, app)
-    home, config, runtime = (os.path.join(folder, name) for name in ("home", "config", "runtime"))
-    for path in (home, config, runtime):
-        os.makedirs(path, mode=0o700)
-    registry = os.path.join(config, "vexor", "registry.reg")
+    app, home, config, runtime, registry = client_folders(args.stage, folder)
     register(app, registry, "Notes", "N")
     display = start_xvfb(processes)
     env = {key: value for key, value in os.environ.items() if not key.startswith("QT_")}
