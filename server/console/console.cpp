@@ -84,6 +84,13 @@ void addStaticFiles(httplib::Server& server, const std::shared_ptr<ConsoleState>
 
 void setUpServer(httplib::Server& server)
 {
+    // One request per connection. A kept connection holds one of the
+    // library's eight threads while it idles (five seconds), and a browser
+    // opens more than eight to one page: its own six, and more for the
+    // sandboxed preview frames, which it keeps apart. A connection past the
+    // threads then waited for an idle one to time out, and a preview stayed
+    // blank. The console's few requests per page cost nothing to connect.
+    server.set_keep_alive_max_count(1);
     server.set_payload_max_length(MaxBodyBytes);
     server.set_post_routing_handler(setSecurityHeaders);
     using Server = httplib::Server;

@@ -102,6 +102,35 @@ RawResponse exchange(int port, std::string_view request, bool halfClose, std::ch
     return response;
 }
 
+KeptExchange keptExchange(int port, std::string_view request, std::string_view until, std::chrono::milliseconds timeout)
+{
+    KeptExchange kept;
+    kept.sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(kept.sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0
+        || ::send(kept.sock, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size()))
+        return kept;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string answer;
+    char block[4096];
+    while (!answer.ends_with(until)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p { kept.sock, POLLIN, 0 };
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        const ssize_t n = ::recv(kept.sock, block, sizeof block, 0);
+        if (n <= 0)
+            break;
+        answer.append(block, static_cast<std::size_t>(n));
+    }
+    kept.answered = answer.ends_with(until);
+    return kept;
+}
+
 std::string RawResponse::header(const std::string& name) const
 {
     const auto it = headers.find(name);

@@ -41,6 +41,16 @@ struct RawResponse {
 RawResponse exchange(int port, std::string_view request, bool halfClose = true,
     std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+// Connects to 127.0.0.1:`port`, sends `request` and reads until what arrived
+// ends with `until` or `timeout` passes, leaving the connection open (for
+// tests of connections that stay open). `sock` is -1 when none was made.
+struct KeptExchange {
+    int sock = -1;       // close it
+    bool answered = false; // what arrived ends with `until`
+};
+KeptExchange keptExchange(int port, std::string_view request, std::string_view until,
+    std::chrono::milliseconds timeout = std::chrono::seconds(3));
+
 // A GET of `target` as the client sends it: HTTP/1.0, a Host line, no escaping.
 RawResponse get(int port, std::string_view target);
 

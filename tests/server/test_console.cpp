@@ -5,6 +5,7 @@
 #include "console/forms.h"
 #include "console/html.h"
 #include "console/service.h"
+#include "httpexchange.h"
 #include "sqlitestore.h"
 #include "tempdir.h"
 
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <thread>
+#include <unistd.h>
 
 namespace vexor::server::console {
 namespace {
@@ -59,10 +61,10 @@ protected:
         stopConsole();
         m_server = std::make_unique<httplib::Server>();
         mountConsole(*m_server, *m_store, { tls, storeLineupChooser(*m_store, 0), [this] { return m_now.load(); } });
-        const int port = m_server->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(port, 0);
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+        ASSERT_GT(m_port, 0);
         m_thread = std::thread([this] { m_server->listen_after_bind(); });
-        m_client = std::make_unique<ConsoleClient>(port);
+        m_client = std::make_unique<ConsoleClient>(m_port);
     }
 
     void stopConsole()
@@ -105,6 +107,7 @@ protected:
     std::atomic<UnixTime> m_now { Start };
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
+    int m_port = 0;
     std::unique_ptr<ConsoleClient> m_client;
 };
 
@@ -129,6 +132,22 @@ TEST_F(ConsoleTest, LoginAnswersByPasswordAndSetsAStrictCookie)
     EXPECT_NE(proxied->get_header_value("Set-Cookie").find("; Secure"), std::string::npos) << "behind nginx with TLS";
     startConsole(true);
     EXPECT_NE(logIn(Password)->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+}
+
+// A browser opens more connections to a page than the console has threads
+// (its own and the sandboxed previews' apart): none may wait for another
+// to idle out.
+TEST_F(ConsoleTest, ConnectionsLeftOpenHoldNoThread)
+{
+    std::vector<int> open;
+    for (int n = 0; n < 12; ++n) {
+        const auto [sock, answered]
+            = server::test::keptExchange(m_port, "GET /console/login HTTP/1.1\r\nHost: x\r\n\r\n", "</html>\n");
+        open.push_back(sock);
+        EXPECT_TRUE(answered) << "connection " << n;
+    }
+    for (const int sock : open)
+        ::close(sock);
 }
 
 TEST_F(ConsoleTest, FiveFailuresLockTheUserOutForTenMinutes)

@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -240,30 +237,10 @@ TEST_P(ShippedServerTest, OnlyHttp11KeepsTheConnection)
 // connection beyond them must not wait until an idle one times out.
 TEST_P(ShippedServerTest, IdleKeptConnectionsMakeRoomForNewOnes)
 {
-    const auto keptVersion = [this] {
-        const int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<std::uint16_t>(port()));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const std::string request = "GET " + query("VERSION") + " HTTP/1.1\r\nHost: x\r\n\r\n";
-        std::string answer;
-        if (::connect(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0
-            && ::send(sock, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-            char block[512];
-            pollfd p { sock, POLLIN, 0 };
-            while (!answer.ends_with("\r\n\r\n1.3") && ::poll(&p, 1, 3000) > 0) {
-                const ssize_t n = ::recv(sock, block, sizeof block, 0);
-                if (n <= 0)
-                    break;
-                answer.append(block, static_cast<std::size_t>(n));
-            }
-        }
-        return std::pair { sock, answer.ends_with("\r\n\r\n1.3") };
-    };
     std::vector<int> kept;
     for (int n = 0; n < 72; ++n) {
-        const auto [sock, answered] = keptVersion();
+        const auto [sock, answered]
+            = keptExchange(port(), "GET " + query("VERSION") + " HTTP/1.1\r\nHost: x\r\n\r\n", "\r\n\r\n1.3");
         kept.push_back(sock);
         EXPECT_TRUE(answered) << "connection " << n;
     }
